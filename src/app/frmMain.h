@@ -1,0 +1,67 @@
+// frmMain: the event procedures of Quillbeck's one window.
+//
+// The front end (Qt or Win32) owns the real controls behind the Window seam
+// and calls these procedures from its event loop, one at a time and each to
+// completion: Form_Load once before the window is shown; tmrWork_Timer at
+// every tick; the clicks; the tray notifications; every close request.
+#pragma once
+
+#include <memory>
+
+#include "log/Global.h"
+#include "log/error_trap.h"
+#include "platform/platform.h"
+#include "platform/system.h"
+#include "platform/window.h"
+
+namespace quillbeck {
+
+// Mouse messages of the tray icon's notifications.
+inline constexpr int kTrayMouseMove = 512;
+inline constexpr int kTrayLeftDown = 513;
+inline constexpr int kTrayLeftUp = 514;
+inline constexpr int kTrayLeftDoubleClick = 515;
+inline constexpr int kTrayRightDown = 516;
+inline constexpr int kTrayRightUp = 517;
+
+class frmMain {
+ public:
+  frmMain(Platform& platform, Window& window);
+
+  // Form_Load() is the start-up sequence: ends a second copy at once, reads
+  // Settings.ini into the window and bDebug, creates missing Temp folders,
+  // adds the tray icon and enables the timer.
+  void Form_Load();
+
+  void cmdSave_Click();
+  void cmdStart_Click();
+  // chkDebug_Click() runs when the user changes "Debug Log" (no trap).
+  void chkDebug_Click();
+
+  void tmrWork_Timer();
+
+  // Picture1_MouseMove() takes a tray notification by its mouse message;
+  // a right-button press opens the tray menu, whatever the display density.
+  void Picture1_MouseMove(int mouse_message);
+  // Form_QueryUnload() refuses a close request and hides the window. An end
+  // of the desktop session is not a close request here: the front end lets
+  // it happen.
+  void Form_QueryUnload(bool& cancel);
+  void Form_Unload();
+  void mnuOpen_Click();
+  void mnuClose_Click();
+
+  Global& global() { return global_; }
+  const ErrorTrap& trap() const { return trap_; }
+
+ private:
+  void EndProgram();
+
+  Platform& platform_;
+  Window& window_;
+  Global global_;
+  ErrorTrap trap_;
+  std::unique_ptr<SingleInstanceLock> instance_lock_;
+};
+
+}  // namespace quillbeck

@@ -1,0 +1,53 @@
+// Global: the debug flag and the two log writers.
+//
+// Error.log takes one entry per error caught by an error trap; Debug.log
+// takes the trace lines written while bDebug is true. Both live in the Logs
+// folder of the executable folder, which the writers create when missing. A
+// log grown past 1000000 bytes is moved aside under a time-stamped name
+// ("error..." / "Debug...") before the next entry. The writers never raise
+// and never report: each step is attempted even when an earlier one failed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace quillbeck {
+
+class Global {
+ public:
+  explicit Global(Platform& platform) : platform_(platform) {}
+
+  // The debug flag: trace lines are written only while it is true. Set by
+  // start-up, by the "Debug Log" check box and by Save.
+  bool bDebug = false;
+
+  // LogError() appends "<stamp> - <number> - <description> - <procedure>".
+  void LogError(std::int32_t number, const std::string& description,
+                const std::string& procedure) noexcept;
+
+  // LogDebug() appends "<stamp> - <message>". It writes whatever it is given:
+  // callers test bDebug first.
+  void LogDebug(const std::string& message) noexcept;
+
+  // LogFolder() is the executable folder, the separator, "Logs" and the
+  // separator again.
+  std::string LogFolder() const;
+
+  // Rotation threshold: a log larger than this is moved aside first.
+  static constexpr std::uint64_t kRotateAbove = 1000000;
+
+ private:
+  void Append(const std::string& file_name, const std::string& rotated_prefix,
+              const std::string& entry) noexcept;
+
+  Platform& platform_;
+};
+
+// SafeForFileName() replaces the characters that a file name may not hold on
+// either system (\ / : * ? " < > | and control characters) with "-", so a
+// time stamp can stand in a rotated log's name.
+std::string SafeForFileName(const std::string& text);
+
+}  // namespace quillbeck

@@ -1,0 +1,74 @@
+// The file-system object: every folder and file operation of Quillbeck.
+//
+// Paths are UTF-8 text used as the caller built them: nothing is trimmed or
+// normalised. Every failure raises RuntimeError (runtime_error.h); the
+// existence tests never raise.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quillbeck {
+
+// One entry of a folder's Files collection.
+struct FileEntry {
+  std::string Name;  // the file's name without its folder, as stored
+  std::string Path;  // the folder path as given, the separator, and Name
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // FolderExists() is true when a folder of that path exists; false for an
+  // empty or malformed path, a file, or anything that cannot be examined.
+  virtual bool FolderExists(const std::string& path) = 0;
+
+  // CreateFolder() creates the folder, whose parent must exist. Raises when
+  // anything (a folder, a file) of that name already stands there or the
+  // folder cannot be made.
+  virtual void CreateFolder(const std::string& path) = 0;
+
+  // FileExists() is true when a file (not a folder) of that path exists.
+  virtual bool FileExists(const std::string& path) = 0;
+
+  // Files() lists the files lying directly in an existing folder: never
+  // subfolders nor what is inside them. On Linux only regular files are
+  // listed: a symbolic link is never followed, so a link is not listed.
+  // The order is the system's. Raises when the folder cannot be read.
+  virtual std::vector<FileEntry> Files(const std::string& folder) = 0;
+
+  // Size() is the size of an existing file in bytes. Raises when it cannot
+  // be read.
+  virtual std::uint64_t Size(const std::string& path) = 0;
+
+  // Move() moves a file to a new path, possibly renaming it. Raises when the
+  // destination already exists or the move fails.
+  virtual void Move(const std::string& from, const std::string& to) = 0;
+
+  // CopyFile() copies `from` to `to`. The destination appears whole or not at
+  // all: the bytes are written under a temporary name beside it that does not
+  // end in ".GDT" and then renamed over it in one step. With `overwrite` an
+  // existing destination is replaced even when it is read-only; without it an
+  // existing destination raises. A source that another process still holds
+  // open for writing counts as locked and raises (on Linux a read lease tells
+  // it; Windows refuses the share by itself). Symbolic links are not followed
+  // on Linux.
+  virtual void CopyFile(const std::string& from, const std::string& to,
+                        bool overwrite) = 0;
+
+  // DeleteFile() removes a file; with `force` a read-only file is removed too.
+  // Raises when the file is missing or cannot be removed.
+  virtual void DeleteFile(const std::string& path, bool force) = 0;
+};
+
+// NewFileSystem() makes the file-system object of this system.
+std::unique_ptr<FileSystem> NewFileSystem();
+
+// PathSeparator() is "\" on Windows and "/" on Linux: every path that
+// Quillbeck builds joins its parts with it by plain concatenation.
+const char* PathSeparator();
+
+}  // namespace quillbeck

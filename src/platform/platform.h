@@ -1,0 +1,24 @@
+// The seams one running Quillbeck talks to the world through, gathered so the
+// core takes them in one piece. The program builds it from the real
+// implementations; tests build it over a temporary folder.
+#pragma once
+
+#include <string>
+
+#include "platform/file_system.h"
+#include "platform/process_launcher.h"
+#include "platform/profile_store.h"
+#include "platform/system.h"
+
+namespace quillbeck {
+
+struct Platform {
+  FileSystem& fs;
+  ProfileStore& profile;
+  ProcessLauncher& launcher;
+  Clock& clock;
+  // The executable folder: Settings.ini and Logs/ are found from it.
+  std::string executable_folder;
+};
+
+}  // namespace quillbeck

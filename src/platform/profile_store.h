@@ -1,0 +1,55 @@
+// The profile store: the two profile-string operations on an INI file.
+//
+// On Windows these are the system's GetPrivateProfileStringA and
+// WritePrivateProfileStringA (texts converted between UTF-8 and the ANSI code
+// page at the call). On Linux it is our own implementation with the same
+// observable behaviour:
+//  - a line ends at CR, LF or CR LF and is trimmed of blanks and control
+//    characters at both ends;
+//  - "[name]" opens a section (the name up to the last "]", trimmed); section
+//    and key names match case-insensitively; only the first section of a name
+//    is searched, and in it the first key of a name wins;
+//  - a key line splits at its first "="; name and value are trimmed; a value
+//    enclosed in one pair of matching ' or " loses the pair on read; a line
+//    starting with ";" never matches a key;
+//  - a write replaces the value of an existing key in its own line and leaves
+//    every other line byte for byte; a missing key is added after the last
+//    key line of its section, a missing section at the end of the file, a
+//    missing file is created; new lines end in CR LF; the file is replaced
+//    atomically (written beside it, then renamed over it).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace quillbeck {
+
+class ProfileStore {
+ public:
+  virtual ~ProfileStore() = default;
+
+  // GetString() places the value of `key` in `section` of the file at `path`
+  // into `buffer` (resized to `size` characters by the caller; the value
+  // takes at most size - 1 of them, the rest is left as it was) and returns
+  // how many characters it placed. A missing file, section or key places the
+  // default instead, cut the same way. Never raises.
+  virtual std::uint32_t GetString(const std::string& section,
+                                  const std::string& key,
+                                  const std::string& default_value,
+                                  std::string& buffer, std::uint32_t size,
+                                  const std::string& path) = 0;
+
+  // WriteString() makes `key` in `section` of the file at `path` hold
+  // `value`. Raises RuntimeError when the file cannot be written (read-only,
+  // no access to the folder) or when the value, key or section holds a line
+  // break, which the file could not hold.
+  virtual void WriteString(const std::string& section, const std::string& key,
+                           const std::string& value,
+                           const std::string& path) = 0;
+};
+
+// NewProfileStore() makes the profile store of this system.
+std::unique_ptr<ProfileStore> NewProfileStore();
+
+}  // namespace quillbeck

@@ -1,0 +1,61 @@
+// The window seam: frmMain's controls, timer, visibility, message boxes,
+// tray icon and the immediate end, as the event procedures see them.
+//
+// The Qt window and the Win32 window implement it; tests use a fake. Texts
+// are UTF-8. Slots are numbered 1 to 5. Setting a control from here never
+// raises that control's event: the core runs chkDebug_Click itself where a
+// change of the check box calls for it.
+#pragma once
+
+#include <string>
+
+namespace quillbeck {
+
+enum class MessageIcon { kNone, kInformation };
+
+enum class TrayChoice { kNone, kOpen, kClose };
+
+class Window {
+ public:
+  virtual ~Window() = default;
+
+  virtual std::string FolderText(int slot) const = 0;
+  virtual void SetFolderText(int slot, const std::string& text) = 0;
+  virtual std::string ShellText(int slot) const = 0;
+  virtual void SetShellText(int slot, const std::string& text) = 0;
+
+  // DebugChecked() is true in any state of chkDebug other than unchecked.
+  virtual bool DebugChecked() const = 0;
+  virtual void SetDebugChecked(bool checked) = 0;
+
+  virtual std::string StartCaption() const = 0;
+  virtual void SetStartCaption(const std::string& caption) = 0;
+
+  // The Enabled flag of tmrWork, whose period is 2000 ms.
+  virtual bool TimerEnabled() const = 0;
+  virtual void SetTimerEnabled(bool enabled) = 0;
+
+  // AddTrayIcon() registers the tray icon; a refusal by the shell is not
+  // reported. RemoveTrayIcon() takes it away again.
+  virtual void AddTrayIcon() = 0;
+  virtual void RemoveTrayIcon() = 0;
+
+  virtual void SetVisible(bool visible) = 0;
+  // RestoreNormalSize() sets the window to normal size (neither minimised
+  // nor maximised).
+  virtual void RestoreNormalSize() = 0;
+
+  // ShowMessageBox() shows a modal box titled "Quillbeck" with one OK button
+  // and waits until it is closed. Timer ticks go on while it is open.
+  virtual void ShowMessageBox(const std::string& text, MessageIcon icon) = 0;
+
+  // PopupTrayMenu() opens the tray menu "Open", "Close" at the pointer and
+  // returns what the user picked.
+  virtual TrayChoice PopupTrayMenu() = 0;
+
+  // EndImmediately() ends the program at once: no event procedure runs
+  // after it. A fake records the call and returns.
+  virtual void EndImmediately() = 0;
+};
+
+}  // namespace quillbeck

@@ -1,0 +1,69 @@
+// A real temporary folder for one test, removed with everything in it when
+// the test ends (read-only entries included).
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+
+#include "platform/file_system.h"
+
+namespace quillbeck::testing {
+
+class TempFolder {
+ public:
+  TempFolder() {
+    std::random_device random;
+    root_ = std::filesystem::temp_directory_path() /
+            ("quillbeck-test-" + std::to_string(random()) + std::to_string(random()));
+    std::filesystem::create_directories(root_);
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    for (auto& entry : std::filesystem::recursive_directory_iterator(root_, ignored)) {
+      std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
+                                   std::filesystem::perm_options::add, ignored);
+    }
+    std::filesystem::remove_all(root_, ignored);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  // Path() is the folder as the system writes it (UTF-8), no trailing separator.
+  std::string Path() const { return root_.string(); }
+
+  // Join() is Path(), the system's separator and `relative`.
+  std::string Join(const std::string& relative) const {
+    return Path() + PathSeparator() + relative;
+  }
+
+  // Make() creates a subfolder (and its parents) and returns its path.
+  std::string Make(const std::string& relative) const {
+    std::filesystem::create_directories(std::filesystem::path(Join(relative)));
+    return Join(relative);
+  }
+
+ private:
+  std::filesystem::path root_;
+};
+
+// WriteFile() writes `bytes` to `path`, replacing it.
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+// ReadFile() is the bytes of `path`, empty when it cannot be read.
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(std::filesystem::path(path), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline bool Exists(const std::string& path) {
+  std::error_code ignored;
+  return std::filesystem::exists(std::filesystem::path(path), ignored);
+}
+
+}  // namespace quillbeck::testing
