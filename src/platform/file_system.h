@@ -62,6 +62,12 @@ class FileSystem {
   // DeleteFile() removes a file; with `force` a read-only file is removed too.
   // Raises when the file is missing or cannot be removed.
   virtual void DeleteFile(const std::string& path, bool force) = 0;
+
+  // AppendText() opens the file for appending (creating it when missing),
+  // writes `text` and closes it again: nothing stays open between calls. On
+  // Windows the UTF-8 text is written in the ANSI code page, as log files
+  // are read there. Raises when the file cannot be opened or written.
+  virtual void AppendText(const std::string& path, const std::string& text) = 0;
 };
 
 // NewFileSystem() makes the file-system object of this system.
