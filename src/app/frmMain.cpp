@@ -1,0 +1,155 @@
+// frmMain's event procedures: start-up, the three commands, the tick and the
+// tray residency. Each procedure but chkDebug_Click runs under the error trap
+// named after it.
+#include "app/frmMain.h"
+
+#include <cstdint>
+#include <string>
+
+#include "platform/file_system.h"
+#include "settings/modINI.h"
+#include "watch/watch_cycle.h"
+
+namespace quillbeck {
+
+namespace {
+
+constexpr const char* kStopCaption = "Stop Service";
+constexpr const char* kStartCaption = "Start Service";
+
+}  // namespace
+
+frmMain::frmMain(Platform& platform, Window& window)
+    : platform_(platform), window_(window), global_(platform), trap_(global_, window) {}
+
+void frmMain::Form_Load() {
+  trap_.Run("Form_Load", [&] {
+    instance_lock_ = AcquireSingleInstanceLock(platform_.executable_folder);
+    if (!instance_lock_->Acquired()) {
+      // A second copy ends here, silently, before anything is read; the
+      // running copy and its icon are left alone.
+      window_.EndImmediately();
+      return;
+    }
+
+    auto read = [&](const std::string& key, const std::string& default_value) {
+      return modINI::ReadINI(platform_.profile, modINI::kSection, key, default_value,
+                             modINI::SettingsPath(platform_.executable_folder),
+                             modINI::kBufferSize);
+    };
+    auto trace = [&](const std::string& line) {
+      if (global_.bDebug) global_.LogDebug(line);
+    };
+
+    global_.bDebug = modINI::ToBoolean(read(modINI::kDebugKey, "0"));
+    const bool box_changes = window_.DebugChecked() != global_.bDebug;
+    window_.SetDebugChecked(global_.bDebug);
+    if (box_changes) chkDebug_Click();  // as a change of the box raises its click
+
+    window_.SetStartCaption(kStopCaption);
+    trace("Start Service");
+    trace("Load Settings");
+
+    const std::string separator = PathSeparator();
+    for (std::int16_t slot = 1; slot <= modINI::kSlotCount; ++slot) {
+      window_.SetFolderText(slot, read(modINI::FolderKey(slot), ""));
+      window_.SetShellText(slot, read(modINI::ShellKey(slot), ""));
+      const std::string folder = window_.FolderText(slot);
+      const std::string temp = folder + separator + "Temp";
+      const bool folder_exists = platform_.fs.FolderExists(folder);
+      const bool temp_exists = platform_.fs.FolderExists(temp);
+      if (folder_exists && !temp_exists) platform_.fs.CreateFolder(temp);
+    }
+    trace("Done");
+
+    window_.AddTrayIcon();
+    trace("Start Timer");
+    window_.SetTimerEnabled(true);
+  });
+}
+
+void frmMain::cmdSave_Click() {
+  trap_.Run("cmdSave_Click", [&] {
+    auto write = [&](const std::string& key, const std::string& value) {
+      // A failed write raises into the trap: "Successfully saved." must
+      // never stand for a file that was not written.
+      platform_.profile.WriteString(modINI::kSection, key, value,
+                                    modINI::SettingsPath(platform_.executable_folder));
+    };
+    for (std::int16_t slot = 1; slot <= modINI::kSlotCount; ++slot) {
+      write(modINI::FolderKey(slot), window_.FolderText(slot));
+      write(modINI::ShellKey(slot), window_.ShellText(slot));
+    }
+    global_.bDebug = window_.DebugChecked();
+    write(modINI::kDebugKey, global_.bDebug ? "1" : "0");
+    window_.ShowMessageBox("Successfully saved.", MessageIcon::kInformation);
+  });
+}
+
+void frmMain::cmdStart_Click() {
+  trap_.Run("cmdStart_Click", [&] {
+    // The caption alone decides, not the timer's state.
+    if (window_.StartCaption() == kStopCaption) {
+      window_.SetTimerEnabled(false);
+      window_.SetStartCaption(kStartCaption);
+    } else {
+      window_.SetTimerEnabled(true);
+      window_.SetStartCaption(kStopCaption);
+    }
+  });
+}
+
+void frmMain::chkDebug_Click() { global_.bDebug = window_.DebugChecked(); }
+
+void frmMain::tmrWork_Timer() {
+  trap_.Run("tmrWork_Timer", [&] { RunWatchCycle(platform_, global_, window_); });
+}
+
+void frmMain::Picture1_MouseMove(int mouse_message) {
+  trap_.Run("Picture1_MouseMove", [&] {
+    if (mouse_message != kTrayRightDown) return;
+    switch (window_.PopupTrayMenu()) {
+      case TrayChoice::kOpen:
+        mnuOpen_Click();
+        break;
+      case TrayChoice::kClose:
+        mnuClose_Click();
+        break;
+      case TrayChoice::kNone:
+        break;
+    }
+  });
+}
+
+void frmMain::Form_QueryUnload(bool& cancel) {
+  trap_.Run("Form_QueryUnload", [&] {
+    cancel = true;  // refused first, so a failing hide still keeps the program
+    window_.SetVisible(false);
+  });
+}
+
+void frmMain::Form_Unload() {
+  trap_.Run("Form_Unload", [&] { EndProgram(); });
+}
+
+void frmMain::mnuOpen_Click() {
+  trap_.Run("mnuOpen_Click", [&] {
+    window_.RestoreNormalSize();
+    window_.SetVisible(true);
+  });
+}
+
+void frmMain::mnuClose_Click() {
+  trap_.Run("mnuClose_Click", [&] { EndProgram(); });
+}
+
+void frmMain::EndProgram() {
+  // No dead icon is left behind in the notification area.
+  try {
+    window_.RemoveTrayIcon();
+  } catch (...) {
+  }
+  window_.EndImmediately();
+}
+
+}  // namespace quillbeck

@@ -1,0 +1,113 @@
+// modINI: the settings keys, the settings path, ReadINI and the truth-value
+// conversion of "Debug".
+#include "settings/modINI.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <string_view>
+
+#include "platform/file_system.h"
+#include "platform/runtime_error.h"
+
+namespace quillbeck::modINI {
+
+std::string FolderKey(std::int16_t slot) { return "Folder " + std::to_string(slot); }
+
+std::string ShellKey(std::int16_t slot) { return "Shell " + std::to_string(slot); }
+
+std::string SettingsPath(const std::string& executable_folder) {
+  return executable_folder + PathSeparator() + "Settings.ini";
+}
+
+std::string ReadINI(ProfileStore& store, const std::string& section, const std::string& key,
+                    const std::string& default_value, const std::string& path,
+                    std::int16_t size) {
+  // A size below one leaves no room even for the terminating zero.
+  if (size < 1) return std::string();
+  std::string buffer(static_cast<std::size_t>(size), ' ');
+  const std::uint32_t placed = store.GetString(section, key, default_value, buffer,
+                                               static_cast<std::uint32_t>(size), path);
+  return buffer.substr(0, placed);
+}
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+// ParseRadixLiteral() reads "&H1F" or "&O17" and tells whether it is zero.
+bool ParseRadixLiteral(std::string_view text, bool& is_zero) {
+  if (text.size() < 3 || text[0] != '&') return false;
+  const char kind = static_cast<char>(std::toupper(static_cast<unsigned char>(text[1])));
+  const int base = kind == 'H' ? 16 : kind == 'O' ? 8 : 0;
+  if (base == 0) return false;
+  is_zero = true;
+  for (char c : text.substr(2)) {
+    const int digit = std::isdigit(static_cast<unsigned char>(c))
+                          ? c - '0'
+                          : std::isxdigit(static_cast<unsigned char>(c))
+                                ? std::toupper(static_cast<unsigned char>(c)) - 'A' + 10
+                                : 99;
+    if (digit >= base) return false;
+    if (digit != 0) is_zero = false;
+  }
+  return true;
+}
+
+// ParseDecimal() reads [sign] digits [. digits] [E [sign] digits] and tells
+// whether the number is zero; at least one mantissa digit is required.
+bool ParseDecimal(std::string_view text, bool& is_zero) {
+  std::size_t i = 0;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  bool digits = false;
+  is_zero = true;
+  auto mantissa = [&] {
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+      digits = true;
+      if (text[i] != '0') is_zero = false;
+      ++i;
+    }
+  };
+  mantissa();
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    mantissa();
+  }
+  if (!digits) return false;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    const std::size_t exponent_start = i;
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+    if (i == exponent_start) return false;
+  }
+  return i == text.size();
+}
+
+}  // namespace
+
+bool ToBoolean(const std::string& text) {
+  const std::string_view value = TrimBlanks(text);
+  if (EqualsIgnoringCase(value, "true")) return true;
+  if (EqualsIgnoringCase(value, "false")) return false;
+  bool is_zero = false;
+  if (ParseDecimal(value, is_zero) || ParseRadixLiteral(value, is_zero)) return !is_zero;
+  throw RuntimeError(kTypeMismatch, "Type mismatch");
+}
+
+}  // namespace quillbeck::modINI

@@ -1,0 +1,59 @@
+// One tick of the watch cycle: copy, delete, start, for each picked-up file
+// of each existing watched folder in slot order.
+#include "watch/watch_cycle.h"
+
+#include <cctype>
+
+#include "platform/file_system.h"
+
+namespace quillbeck {
+
+namespace {
+
+constexpr int kSlots = 5;
+constexpr const char* kPattern = ".GDT";
+
+}  // namespace
+
+bool IsPickedUp(const std::string& name) {
+  const std::string_view pattern = kPattern;
+  const std::size_t take = name.size() < pattern.size() ? name.size() : pattern.size();
+  const std::string_view tail = std::string_view(name).substr(name.size() - take);
+  if (tail.size() != pattern.size()) return false;
+  for (std::size_t i = 0; i < tail.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(tail[i])) != pattern[i]) return false;
+  }
+  return true;
+}
+
+void RunWatchCycle(Platform& platform, Global& global, Window& window) {
+  FileSystem& fs = platform.fs;
+  const std::string separator = PathSeparator();
+  auto trace = [&](const std::string& line) {
+    if (global.bDebug) global.LogDebug(line);
+  };
+
+  trace("Timer started");
+  for (int slot = 1; slot <= kSlots; ++slot) {
+    // The texts are read from the window at every use: what the operator
+    // typed counts from the next tick on, saved or not.
+    if (!fs.FolderExists(window.FolderText(slot))) continue;
+    trace("Check folder: " + window.FolderText(slot));
+    const std::vector<FileEntry> files = fs.Files(window.FolderText(slot));
+    for (const FileEntry& file : files) {
+      if (!IsPickedUp(file.Name)) continue;
+      trace("File: " + file.Name);
+      trace("Copy " + file.Name + " in " + window.FolderText(slot) + separator + "Temp" +
+            separator);
+      fs.CopyFile(file.Path,
+                  window.FolderText(slot) + separator + "Temp" + separator + file.Name, true);
+      trace("Delete " + file.Path);
+      fs.DeleteFile(file.Path, true);
+      trace("Shell " + window.ShellText(slot));
+      platform.launcher.Launch(window.ShellText(slot));
+      trace("Done");
+    }
+  }
+}
+
+}  // namespace quillbeck
