@@ -1,0 +1,82 @@
+// A running frmMain over a real temporary executable folder: the real file
+// system, profile store and launcher of this system, a fixed clock and a
+// fake window.
+#pragma once
+
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/frmMain.h"
+#include "platform/platform.h"
+#include "support/fake_window.h"
+#include "support/temp_folder.h"
+
+namespace quillbeck::testing {
+
+struct FixedClock : Clock {
+  std::time_t now = 1765186502;  // an afternoon, well away from midnight
+  std::time_t Now() override { return now; }
+};
+
+// LinesOf() splits a log's bytes at CR LF.
+inline std::vector<std::string> LinesOf(const std::string& bytes) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = bytes.find("\r\n", start)) != std::string::npos; start = end + 2)
+    lines.push_back(bytes.substr(start, end - start));
+  if (start < bytes.size()) lines.push_back(bytes.substr(start));
+  return lines;
+}
+
+// RecordStartPath() is the helper program that appends a line to the file
+// named by its first argument each time it starts.
+inline std::string RecordStartPath() {
+#ifdef _WIN32
+  return ExecutableFolder() + PathSeparator() + "record_start.exe";
+#else
+  return ExecutableFolder() + PathSeparator() + "record_start";
+#endif
+}
+
+class CoreTest : public ::testing::Test {
+ protected:
+  TempFolder install;  // the executable folder
+  TempFolder data;     // watched folders live here
+  std::unique_ptr<FileSystem> fs = NewFileSystem();
+  std::unique_ptr<ProfileStore> profile = NewProfileStore();
+  std::unique_ptr<ProcessLauncher> launcher = NewProcessLauncher();
+  FixedClock clock;
+  Platform platform{*fs, *profile, *launcher, clock, install.Path()};
+  FakeWindow window;
+  frmMain form{platform, window};
+
+  std::string SettingsPath() const { return install.Join("Settings.ini"); }
+  std::string LogPath(const std::string& name) const {
+    return install.Join("Logs") + PathSeparator() + name;
+  }
+  std::vector<std::string> DebugLines() const { return LinesOf(ReadFile(LogPath("Debug.log"))); }
+  std::vector<std::string> ErrorLines() const { return LinesOf(ReadFile(LogPath("Error.log"))); }
+  std::string Stamp() const { return FormatTimeStamp(clock.now); }
+
+  // Traced() is the debug lines without their time stamps.
+  std::vector<std::string> Traced() const {
+    std::vector<std::string> messages;
+    const std::string prefix = Stamp() + " - ";
+    for (const std::string& line : DebugLines()) {
+      EXPECT_EQ(line.rfind(prefix, 0), 0u) << line;
+      messages.push_back(line.substr(prefix.size()));
+    }
+    return messages;
+  }
+
+  // Command() is a command text that records "<tag>" in `record` when started.
+  std::string Command(const std::string& record, const std::string& tag) const {
+    return "\"" + RecordStartPath() + "\" \"" + record + "\" " + tag;
+  }
+};
+
+}  // namespace quillbeck::testing

@@ -1,0 +1,332 @@
+// The watch cycle over real folders and real started processes.
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "core_fixture.h"
+#include "watch/watch_cycle.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace quillbeck::testing {
+namespace {
+
+// WaitForLines() waits, boundedly, until `path` holds `count` lines: started
+// commands run on their own and write their record a moment later.
+std::vector<std::string> WaitForLines(const std::string& path, std::size_t count) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < 200; ++i) {
+    std::string bytes = ReadFile(path);
+    lines.clear();
+    std::size_t start = 0;
+    for (std::size_t end; (end = bytes.find('\n', start)) != std::string::npos; start = end + 1)
+      lines.push_back(bytes.substr(start, end - start));
+    if (lines.size() >= count) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return lines;
+}
+
+class WatchTest : public CoreTest {
+ protected:
+  void SetUp() override {
+    form.Form_Load();
+    window.boxes.clear();
+  }
+  std::string Watched(const std::string& name) {
+    const std::string folder = data.Make(name);
+    data.Make(name + PathSeparator() + "Temp");
+    return folder;
+  }
+  std::string In(const std::string& folder, const std::string& name) const {
+    return folder + PathSeparator() + name;
+  }
+  std::string TempOf(const std::string& folder, const std::string& name) const {
+    return folder + PathSeparator() + "Temp" + PathSeparator() + name;
+  }
+  std::string record = data.Join("record.txt");
+};
+
+TEST(PickupPatternTest, MatchesTheUpperCasedLastFourCharacters) {
+  for (const char* name : {"A.GDT", "a.gdt", "b.Gdt", ".gdt", "x.y.GdT"})
+    EXPECT_TRUE(IsPickedUp(name)) << name;
+  for (const char* name : {"a.gdt.bak", "a.gdtx", "agdt", "GDT", "", ".gd", "a.gd t", "a_gdt"})
+    EXPECT_FALSE(IsPickedUp(name)) << name;
+}
+
+TEST_F(WatchTest, MovesMatchingFilesOnlyAndNeverLooksIntoSubfolders) {
+  const std::string folder = Watched("w");
+  window.folder[1] = folder;
+  window.shell[1] = Command(record, "slot1");
+  for (const char* name : {"A.GDT", "b.Gdt", ".gdt", "a.gdt.bak", "a.gdtx", "agdt", "GDT"})
+    WriteFile(In(folder, name), name);
+  data.Make(std::string("w") + PathSeparator() + "X.GDT");
+  WriteFile(TempOf(folder, "old.GDT"), "already handled");
+  data.Make(std::string("w") + PathSeparator() + "sub");
+  WriteFile(In(folder, std::string("sub") + PathSeparator() + "deep.GDT"), "deep");
+
+  form.tmrWork_Timer();
+
+  for (const char* name : {"A.GDT", "b.Gdt", ".gdt"}) {
+    EXPECT_FALSE(Exists(In(folder, name))) << name;
+    EXPECT_EQ(ReadFile(TempOf(folder, name)), name);
+  }
+  for (const char* name : {"a.gdt.bak", "a.gdtx", "agdt", "GDT"}) {
+    EXPECT_TRUE(Exists(In(folder, name))) << name;
+    EXPECT_FALSE(Exists(TempOf(folder, name))) << name;
+  }
+  EXPECT_TRUE(fs->FolderExists(In(folder, "X.GDT")));
+  EXPECT_TRUE(Exists(In(folder, std::string("sub") + PathSeparator() + "deep.GDT")));
+  EXPECT_EQ(ReadFile(TempOf(folder, "old.GDT")), "already handled");
+  EXPECT_EQ(WaitForLines(record, 3).size(), 3u);
+  EXPECT_TRUE(window.boxes.empty());
+}
+
+TEST_F(WatchTest, TracesEachStepOfEachFileInOrder) {
+  const std::string folder = Watched("w");
+  window.folder[2] = folder;
+  window.shell[2] = Command(record, "two");
+  WriteFile(In(folder, "one.GDT"), "1");
+  form.global().bDebug = true;
+
+  form.tmrWork_Timer();
+
+  const std::string sep = PathSeparator();
+  EXPECT_EQ(Traced(), (std::vector<std::string>{
+                          "Timer started", "Check folder: " + folder, "File: one.GDT",
+                          "Copy one.GDT in " + folder + sep + "Temp" + sep,
+                          "Delete " + In(folder, "one.GDT"), "Shell " + window.shell[2], "Done"}));
+}
+
+TEST_F(WatchTest, WritesNothingToTheDebugLogWhileDebugIsOff) {
+  const std::string folder = Watched("w");
+  window.folder[1] = folder;
+  window.shell[1] = Command(record, "x");
+  WriteFile(In(folder, "f.GDT"), "f");
+  form.tmrWork_Timer();
+  EXPECT_FALSE(Exists(LogPath("Debug.log")));
+  EXPECT_EQ(WaitForLines(record, 1).size(), 1u);
+}
+
+TEST_F(WatchTest, StartsTheCommandOncePerFileAfterItsCopyAndDelete) {
+  const std::string folder = Watched("w");
+  window.folder[1] = folder;
+  window.shell[1] = Command(record, "started");
+  for (const char* name : {"1.GDT", "2.GDT", "3.GDT"}) WriteFile(In(folder, name), name);
+  form.global().bDebug = true;
+
+  form.tmrWork_Timer();
+
+  std::vector<std::string> steps;
+  for (const std::string& line : Traced())
+    if (line.rfind("Copy ", 0) == 0 || line.rfind("Delete ", 0) == 0 || line.rfind("Shell ", 0) == 0)
+      steps.push_back(line.substr(0, line.find(' ')));
+  EXPECT_EQ(steps, (std::vector<std::string>{"Copy", "Delete", "Shell", "Copy", "Delete", "Shell",
+                                             "Copy", "Delete", "Shell"}));
+  EXPECT_EQ(WaitForLines(record, 3), (std::vector<std::string>(3, "started")));
+}
+
+TEST_F(WatchTest, LowerSlotTakesEveryFileOfAFolderTwoSlotsShare) {
+  const std::string folder = Watched("shared");
+  window.folder[1] = folder;
+  window.shell[1] = Command(record, "low");
+  window.folder[4] = folder;
+  window.shell[4] = Command(record, "high");
+  WriteFile(In(folder, "a.GDT"), "a");
+  WriteFile(In(folder, "b.GDT"), "b");
+
+  form.tmrWork_Timer();
+
+  EXPECT_EQ(WaitForLines(record, 2), (std::vector<std::string>{"low", "low"}));
+}
+
+TEST_F(WatchTest, FolderTextEndingInTheSeparatorIsPassedOnUnchanged) {
+  const std::string folder = Watched("w");
+  window.folder[1] = folder + PathSeparator();
+  window.shell[1] = Command(record, "x");
+  WriteFile(In(folder, "f.GDT"), "f");
+  form.global().bDebug = true;
+
+  form.tmrWork_Timer();
+
+  const std::string sep = PathSeparator();
+  EXPECT_EQ(Traced().at(3), "Copy f.GDT in " + folder + sep + sep + "Temp" + sep);
+  EXPECT_EQ(ReadFile(TempOf(folder, "f.GDT")), "f");
+}
+
+TEST_F(WatchTest, ReplacesAFileOfTheSameNameInTempEvenWhenReadOnly) {
+  const std::string folder = Watched("w");
+  window.folder[1] = folder;
+  window.shell[1] = Command(record, "x");
+  WriteFile(TempOf(folder, "same.GDT"), "old");
+  std::filesystem::permissions(TempOf(folder, "same.GDT"), std::filesystem::perms::owner_read);
+  WriteFile(In(folder, "same.GDT"), "new");
+  std::filesystem::permissions(In(folder, "same.GDT"), std::filesystem::perms::owner_read);
+
+  form.tmrWork_Timer();
+
+  EXPECT_TRUE(window.boxes.empty()) << (window.boxes.empty() ? "" : window.boxes[0].text);
+  EXPECT_EQ(ReadFile(TempOf(folder, "same.GDT")), "new");
+  EXPECT_FALSE(Exists(In(folder, "same.GDT"))) << "a read-only file is deleted as well";
+}
+
+TEST_F(WatchTest, MissingTempStopsEveryTickAtTheCopyAndLaterSlotsWait) {
+  const std::string no_temp = data.Make("no-temp");
+  const std::string later = Watched("later");
+  window.folder[1] = no_temp;
+  window.shell[1] = Command(record, "never");
+  window.folder[2] = later;
+  window.shell[2] = Command(record, "later");
+  WriteFile(In(no_temp, "stuck.GDT"), "stuck");
+  WriteFile(In(later, "waiting.GDT"), "waiting");
+  // Ticks go on while the first box is open; they log but show no box.
+  window.while_box_open = [&] {
+    form.tmrWork_Timer();
+    form.tmrWork_Timer();
+  };
+
+  form.tmrWork_Timer();
+
+  EXPECT_EQ(window.boxes.size(), 1u);
+  ASSERT_EQ(ErrorLines().size(), 3u);
+  for (const std::string& line : ErrorLines())
+    EXPECT_NE(line.find(" - tmrWork_Timer"), std::string::npos) << line;
+  EXPECT_EQ(ReadFile(In(no_temp, "stuck.GDT")), "stuck");
+  EXPECT_TRUE(Exists(In(later, "waiting.GDT")));
+  EXPECT_TRUE(window.timer_enabled);
+  // No partial copy is left where Temp would be, nor a stray temporary file.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(no_temp),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
+TEST_F(WatchTest, UnstartableCommandLeavesTheFileInTempAndEndsTheTick) {
+  for (const char* command : {"", "   ", "quillbeck-no-such-program-anywhere"}) {
+    SCOPED_TRACE(command);
+    window.boxes.clear();
+    const std::string folder = Watched(std::string("w") + std::to_string(std::strlen(command)));
+    window.folder[1] = folder;
+    window.shell[1] = command;
+    WriteFile(In(folder, "a.GDT"), "a");
+    WriteFile(In(folder, "b.GDT"), "b");
+
+    form.tmrWork_Timer();
+
+    // Exactly one file moved; the other waits for the next tick.
+    const int moved = Exists(TempOf(folder, "a.GDT")) + Exists(TempOf(folder, "b.GDT"));
+    const int left = Exists(In(folder, "a.GDT")) + Exists(In(folder, "b.GDT"));
+    EXPECT_EQ(moved, 1);
+    EXPECT_EQ(left, 1);
+    EXPECT_EQ(window.boxes.size(), 1u);
+  }
+}
+
+TEST_F(WatchTest, SkipsEmptyMissingAndFileFolderTextsWithoutError) {
+  WriteFile(data.Join("plain-file"), "x");
+  window.folder[1] = "";
+  window.folder[2] = data.Join("missing");
+  window.folder[3] = data.Join("plain-file");
+  const std::string folder = Watched("ok");
+  window.folder[5] = folder;
+  window.shell[5] = Command(record, "five");
+  WriteFile(In(folder, "f.GDT"), "f");
+  form.global().bDebug = true;
+
+  form.tmrWork_Timer();
+
+  EXPECT_TRUE(window.boxes.empty());
+  EXPECT_EQ(Traced().at(1), "Check folder: " + folder);
+  EXPECT_EQ(WaitForLines(record, 1), (std::vector<std::string>{"five"}));
+}
+
+TEST_F(WatchTest, StoppedServiceLeavesFilesUntilStartedAgain) {
+  const std::string folder = Watched("w");
+  window.folder[1] = folder;
+  window.shell[1] = Command(record, "x");
+  form.cmdStart_Click();
+  ASSERT_FALSE(window.timer_enabled);
+  WriteFile(In(folder, "f.GDT"), "f");
+  // The front end delivers no tick while the timer is off; starting again
+  // lets the next tick take the file.
+  form.cmdStart_Click();
+  ASSERT_TRUE(window.timer_enabled);
+  form.tmrWork_Timer();
+  EXPECT_TRUE(Exists(TempOf(folder, "f.GDT")));
+}
+
+#ifndef _WIN32
+// On Linux deleting an open file always succeeds, so a file still held open
+// for writing by another process must count as locked; on Windows the
+// writer's share mode refuses the copy by itself.
+TEST_F(WatchTest, FileStillBeingWrittenArrivesWholeOnceItsWriterCloses) {
+  const std::string folder = Watched("w");
+  window.folder[1] = folder;
+  window.shell[1] = Command(record, "once");
+  const std::string path = In(folder, "slow.GDT");
+  std::string expected;
+  for (int i = 0; i < 20; ++i) expected += "chunk" + std::to_string(i) + ";";
+
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t writer = fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    (void)!write(ready[1], "r", 1);
+    for (int i = 0; i < 20; ++i) {
+      const std::string chunk = "chunk" + std::to_string(i) + ";";
+      (void)!write(fd, chunk.data(), chunk.size());
+      usleep(100000);
+    }
+    close(fd);
+    _exit(0);
+  }
+  char byte;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+
+  int ticks_refused = 0;
+  bool writer_done = false;
+  for (int i = 0; i < 100 && !Exists(TempOf(folder, "slow.GDT")); ++i) {
+    const std::size_t boxes_before = window.boxes.size();
+    if (!writer_done) writer_done = waitpid(writer, nullptr, WNOHANG) == writer;
+    form.tmrWork_Timer();
+    if (window.boxes.size() > boxes_before) {
+      ++ticks_refused;
+      EXPECT_TRUE(Exists(path)) << "a refused file stays where its writer put it";
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  if (!writer_done) waitpid(writer, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
+
+  EXPECT_GT(ticks_refused, 0);
+  EXPECT_EQ(ReadFile(TempOf(folder, "slow.GDT")), expected);
+  EXPECT_FALSE(Exists(path));
+  EXPECT_EQ(WaitForLines(record, 1), (std::vector<std::string>{"once"}));
+}
+
+TEST_F(WatchTest, SymbolicLinkNamedLikeAPickupIsLeftAlone) {
+  const std::string folder = Watched("w");
+  window.folder[1] = folder;
+  window.shell[1] = Command(record, "x");
+  WriteFile(data.Join("secret"), "not for the dropper");
+  std::filesystem::create_symlink(data.Join("secret"), In(folder, "link.GDT"));
+
+  form.tmrWork_Timer();
+
+  EXPECT_TRUE(std::filesystem::is_symlink(In(folder, "link.GDT")));
+  EXPECT_FALSE(Exists(TempOf(folder, "link.GDT")));
+  EXPECT_TRUE(window.boxes.empty());
+}
+#endif
+
+}  // namespace
+}  // namespace quillbeck::testing
