@@ -1,0 +1,264 @@
+// The Windows file-system object: the wide file APIs, with UTF-8 paths
+// converted at the seam so any file name works.
+//
+// Files() gives each entry the Path "folder as given" + "\" + name, like the
+// Linux one: a folder text that already ends in a separator gives a doubled
+// one, which Windows reads as one. The only exception is a bare drive ("D:"),
+// which names the current folder of that drive: there the name follows
+// directly ("D:a.GDT"), since "D:\a.GDT" would be another file.
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "platform/runtime_error.h"
+#include "platform/win32/text_conversion.h"
+#include "platform/win32/windows_api.h"
+
+namespace quillbeck {
+
+namespace win32 {
+
+bool SystemPath(std::string_view utf8, std::wstring& wide) {
+  wide = Utf8ToWide(utf8);
+  if (wide.find(L'\0') != std::wstring::npos) return false;
+  // CreateDirectoryW takes 12 characters less than MAX_PATH (room for an
+  // 8.3 name inside the folder), so that is where the prefix starts.
+  constexpr std::size_t kClassicLimit = MAX_PATH - 12;
+  if (wide.size() < kClassicLimit || wide.starts_with(L"\\\\?\\") ||
+      wide.starts_with(L"\\\\.\\"))
+    return true;
+  const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return true;  // the API will report what is wrong with it
+  std::wstring full(needed, L'\0');
+  const DWORD length = GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
+  if (length == 0 || length >= needed) return true;
+  full.resize(length);
+  if (full.starts_with(L"\\\\"))
+    wide = L"\\\\?\\UNC\\" + full.substr(2);
+  else
+    wide = L"\\\\?\\" + full;
+  return true;
+}
+
+}  // namespace win32
+
+namespace {
+
+using win32::UniqueHandle;
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// IsBareDrive() is true for "D:", the current folder of drive D.
+template <typename Text>
+bool IsBareDrive(const Text& path) {
+  return path.size() == 2 && path[1] == ':';
+}
+
+// Wide() converts a path for an API that changes something, raising for a
+// path that no file can have.
+std::wstring Wide(const std::string& path) {
+  std::wstring wide;
+  if (path.empty() || !win32::SystemPath(path, wide)) RaiseSystemError(ERROR_INVALID_NAME, path);
+  return wide;
+}
+
+// Attributes() is the attributes of a path, INVALID_FILE_ATTRIBUTES for a
+// missing or malformed one.
+DWORD Attributes(const std::string& path) {
+  std::wstring wide;
+  if (path.empty() || !win32::SystemPath(path, wide)) return INVALID_FILE_ATTRIBUTES;
+  return GetFileAttributesW(wide.c_str());
+}
+
+[[noreturn]] void RaiseLast(const std::string& context) {
+  const DWORD error = GetLastError();
+  RaiseSystemError(static_cast<std::int32_t>(error), context);
+}
+
+// ClearReadOnly() takes the read-only attribute off a file and returns the
+// attributes it had, or INVALID_FILE_ATTRIBUTES when there was nothing to do.
+DWORD ClearReadOnly(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      !(attributes & FILE_ATTRIBUTE_READONLY))
+    return INVALID_FILE_ATTRIBUTES;
+  DWORD cleared = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+  if (cleared == 0) cleared = FILE_ATTRIBUTE_NORMAL;
+  if (!SetFileAttributesW(path.c_str(), cleared)) return INVALID_FILE_ATTRIBUTES;
+  return attributes;
+}
+
+// RestoreAttributes() puts back what ClearReadOnly() took off, keeping the
+// caller's last error.
+void RestoreAttributes(const std::wstring& path, DWORD attributes) {
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  const DWORD error = GetLastError();
+  SetFileAttributesW(path.c_str(), attributes);
+  SetLastError(error);
+}
+
+// RemoveQuietly() deletes a file of our own making, read-only or not,
+// keeping the caller's last error.
+void RemoveQuietly(const std::wstring& path) {
+  const DWORD error = GetLastError();
+  ClearReadOnly(path);
+  DeleteFileW(path.c_str());
+  SetLastError(error);
+}
+
+// TemporaryNameBeside() is a fresh name in the folder of `path` that ends
+// in ".tmp", so a half-written copy never looks like a ".GDT" file.
+std::string TemporaryNameBeside(const std::string& path) {
+  std::size_t folder_end = path.find_last_of("\\/");
+  if (folder_end != std::string::npos)
+    folder_end += 1;
+  else if (path.size() >= 2 && path[1] == ':')
+    folder_end = 2;
+  else
+    folder_end = 0;
+  static std::atomic<std::uint32_t> counter{0};
+  static const std::uint32_t seed = std::random_device{}();
+  char name[64];
+  snprintf(name, sizeof name, "~quillbeck-%08lx-%08x.tmp",
+           static_cast<unsigned long>(GetCurrentProcessId()),
+           static_cast<unsigned>(seed + 0x9E3779B9u * ++counter));
+  return path.substr(0, folder_end) + name;
+}
+
+class Win32FileSystem final : public FileSystem {
+ public:
+  bool FolderExists(const std::string& path) override {
+    const DWORD attributes = Attributes(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  }
+
+  void CreateFolder(const std::string& path) override {
+    if (!CreateDirectoryW(Wide(path).c_str(), nullptr)) RaiseLast(path);
+  }
+
+  bool FileExists(const std::string& path) override {
+    const DWORD attributes = Attributes(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  }
+
+  std::vector<FileEntry> Files(const std::string& folder) override {
+    std::wstring pattern = Wide(folder);
+    if (!IsSeparator(pattern.back()) && !IsBareDrive(pattern)) pattern += L'\\';
+    pattern += L'*';
+    const std::string prefix = IsBareDrive(folder) ? folder : folder + PathSeparator();
+
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
+                                     FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    std::vector<FileEntry> files;
+    if (search == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      // The root of a drive has no "." entry, so an empty one finds nothing.
+      if (error == ERROR_FILE_NOT_FOUND && FolderExists(folder)) return files;
+      RaiseSystemError(static_cast<std::int32_t>(error), folder);
+    }
+    struct FindCloser {
+      HANDLE handle;
+      ~FindCloser() { FindClose(handle); }
+    } closer{search};
+    do {
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+      std::string name = win32::WideToUtf8(found.cFileName);
+      files.push_back({name, prefix + name});
+    } while (FindNextFileW(search, &found));
+    if (GetLastError() != ERROR_NO_MORE_FILES) RaiseLast(folder);
+    return files;
+  }
+
+  std::uint64_t Size(const std::string& path) override {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) RaiseLast(path);
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      RaiseSystemError(ERROR_FILE_NOT_FOUND, path);
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  }
+
+  void Move(const std::string& from, const std::string& to) override {
+    // Without MOVEFILE_REPLACE_EXISTING an existing destination refuses the
+    // move; MOVEFILE_COPY_ALLOWED lets it cross volumes.
+    if (!MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_COPY_ALLOWED))
+      RaiseLast(from);
+  }
+
+  void CopyFile(const std::string& from, const std::string& to, bool overwrite) override {
+    const std::wstring source = Wide(from);
+    const std::wstring destination = Wide(to);
+
+    // Opening the source with read sharing only fails while another process
+    // has it open for writing, and keeps writers out until the copy is done:
+    // what lands in the destination is a file its writer had finished.
+    UniqueHandle held(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!held.Valid()) RaiseLast(from);
+
+    std::wstring temporary;
+    for (int attempt = 0;; ++attempt) {
+      temporary = Wide(TemporaryNameBeside(to));
+      if (CopyFileExW(source.c_str(), temporary.c_str(), nullptr, nullptr, nullptr,
+                      COPY_FILE_FAIL_IF_EXISTS))
+        break;
+      const DWORD error = GetLastError();
+      const bool taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+      if (!taken) RemoveQuietly(temporary);
+      if (!taken || attempt == 15) RaiseSystemError(static_cast<std::int32_t>(error), to);
+    }
+    held.Close();
+
+    // A read-only destination refuses to be replaced; it is replaced all
+    // the same, and keeps its attribute if the replacement fails.
+    const DWORD had = overwrite ? ClearReadOnly(destination) : INVALID_FILE_ATTRIBUTES;
+    if (!MoveFileExW(temporary.c_str(), destination.c_str(),
+                     overwrite ? MOVEFILE_REPLACE_EXISTING : 0)) {
+      const DWORD error = GetLastError();
+      RestoreAttributes(destination, had);
+      RemoveQuietly(temporary);
+      RaiseSystemError(static_cast<std::int32_t>(error), to);
+    }
+  }
+
+  void DeleteFile(const std::string& path, bool force) override {
+    const std::wstring wide = Wide(path);
+    const DWORD had = force ? ClearReadOnly(wide) : INVALID_FILE_ATTRIBUTES;
+    if (!DeleteFileW(wide.c_str())) {
+      const DWORD error = GetLastError();
+      RestoreAttributes(wide, had);
+      RaiseSystemError(static_cast<std::int32_t>(error), path);
+    }
+  }
+
+  void AppendText(const std::string& path, const std::string& text) override {
+    // FILE_APPEND_DATA writes at the end whatever the file pointer says;
+    // full sharing lets a viewer keep the log open meanwhile.
+    UniqueHandle file(CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) RaiseLast(path);
+    const std::string ansi = win32::Utf8ToAnsi(text);
+    std::size_t written = 0;
+    while (written < ansi.size()) {
+      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(ansi.size() - written, 1u << 20));
+      DWORD done = 0;
+      if (!WriteFile(file.Get(), ansi.data() + written, chunk, &done, nullptr)) RaiseLast(path);
+      written += done;
+    }
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<FileSystem> NewFileSystem() { return std::make_unique<Win32FileSystem>(); }
+
+const char* PathSeparator() { return "\\"; }
+
+}  // namespace quillbeck

@@ -1,0 +1,50 @@
+// The Windows launcher: CreateProcessW with the command text as the command
+// line, searched for as the system does, in a normal window that gets the
+// focus. Nothing is inherited and nothing is waited for.
+#include <memory>
+#include <string>
+
+#include "platform/process_launcher.h"
+#include "platform/runtime_error.h"
+#include "platform/win32/text_conversion.h"
+#include "platform/win32/windows_api.h"
+
+namespace quillbeck {
+
+namespace {
+
+class Win32ProcessLauncher final : public ProcessLauncher {
+ public:
+  void Launch(const std::string& command) override {
+    // The system would take an empty or blank line as a program named by
+    // nothing; the answer is the same everywhere, so it is given here.
+    if (command.find_first_not_of(" \t") == std::string::npos)
+      RaiseSystemError(ERROR_FILE_NOT_FOUND, "(empty command)");
+    // CreateProcessW may write into the command line, so it gets a copy that
+    // ends in a zero of its own.
+    std::wstring line = win32::Utf8ToWide(command);
+    if (line.find(L'\0') != std::wstring::npos) RaiseSystemError(ERROR_INVALID_NAME, command);
+    line.push_back(L'\0');
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+      const DWORD error = GetLastError();
+      RaiseSystemError(static_cast<std::int32_t>(error), command);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<ProcessLauncher> NewProcessLauncher() {
+  return std::make_unique<Win32ProcessLauncher>();
+}
+
+}  // namespace quillbeck

@@ -1,0 +1,91 @@
+// The Windows profile store: the system's own GetPrivateProfileStringA and
+// WritePrivateProfileStringA, with every text converted between UTF-8 and the
+// ANSI code page at the call, as the files and their other readers expect.
+#include <memory>
+#include <string>
+
+#include "platform/ini_text.h"
+#include "platform/profile_store.h"
+#include "platform/runtime_error.h"
+#include "platform/win32/text_conversion.h"
+#include "platform/win32/windows_api.h"
+
+namespace quillbeck {
+
+namespace {
+
+// ShortAnsiForm() is the 8.3 form of the existing folder or file `path`,
+// empty when the system has none in ANSI.
+std::string ShortAnsiForm(const std::wstring& path) {
+  const DWORD needed = GetShortPathNameW(path.c_str(), nullptr, 0);
+  if (needed == 0) return std::string();
+  std::wstring short_path(needed, L'\0');
+  const DWORD length = GetShortPathNameW(path.c_str(), short_path.data(), needed);
+  if (length == 0 || length >= needed) return std::string();
+  short_path.resize(length);
+  bool lossless = false;
+  std::string ansi = win32::Utf8ToAnsi(win32::WideToUtf8(short_path), &lossless);
+  return lossless ? ansi : std::string();
+}
+
+// AnsiPath() is the path for the ANSI API: the path itself as it stands when
+// the code page holds all of it; otherwise its 8.3 form, or that of its
+// folder followed by the file name, where the volume keeps such names. A
+// path with no ANSI form at all is passed lossy and fails at the call.
+std::string AnsiPath(const std::string& path) {
+  bool lossless = false;
+  std::string ansi = win32::Utf8ToAnsi(path, &lossless);
+  if (lossless) return ansi;
+  const std::wstring wide = win32::Utf8ToWide(path);
+  if (std::string whole = ShortAnsiForm(wide); !whole.empty()) return whole;
+  const std::size_t slash = wide.find_last_of(L"\\/");
+  if (slash != std::wstring::npos && slash > 0) {
+    std::string folder = ShortAnsiForm(wide.substr(0, slash));
+    std::string name = win32::Utf8ToAnsi(win32::WideToUtf8(wide.substr(slash)), &lossless);
+    if (!folder.empty() && lossless) return folder + name;
+  }
+  return ansi;
+}
+
+class Win32ProfileStore final : public ProfileStore {
+ public:
+  std::uint32_t GetString(const std::string& section, const std::string& key,
+                          const std::string& default_value, std::string& buffer,
+                          std::uint32_t size, const std::string& path) override {
+    if (size == 0) return 0;
+    std::string ansi(size, '\0');
+    DWORD placed = GetPrivateProfileStringA(
+        win32::Utf8ToAnsi(section).c_str(), win32::Utf8ToAnsi(key).c_str(),
+        win32::Utf8ToAnsi(default_value).c_str(), ansi.data(), size, AnsiPath(path).c_str());
+    if (placed > size - 1) placed = size - 1;
+    // The cut is made in ANSI characters, as the system makes it; their UTF-8
+    // form may take more bytes than the buffer had, so it grows to hold them.
+    const std::string value = win32::AnsiToUtf8(std::string_view(ansi.data(), placed));
+    if (buffer.size() < value.size()) buffer.resize(value.size());
+    buffer.replace(0, value.size(), value);
+    return static_cast<std::uint32_t>(value.size());
+  }
+
+  void WriteString(const std::string& section, const std::string& key, const std::string& value,
+                   const std::string& path) override {
+    // A line break would end the line early and spill the rest into the file
+    // as lines of their own; a zero would silently cut the text.
+    for (const std::string* text : {&section, &key, &value}) {
+      if (ProfileTextHoldsLineBreak(*text) || text->find('\0') != std::string::npos)
+        RaiseSystemError(ERROR_INVALID_PARAMETER,
+                         "a settings text cannot hold a line break (" + key + ")");
+    }
+    if (!WritePrivateProfileStringA(win32::Utf8ToAnsi(section).c_str(),
+                                    win32::Utf8ToAnsi(key).c_str(),
+                                    win32::Utf8ToAnsi(value).c_str(), AnsiPath(path).c_str())) {
+      const DWORD error = GetLastError();
+      RaiseSystemError(static_cast<std::int32_t>(error), path);
+    }
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<ProfileStore> NewProfileStore() { return std::make_unique<Win32ProfileStore>(); }
+
+}  // namespace quillbeck
