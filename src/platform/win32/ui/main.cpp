@@ -1,0 +1,45 @@
+// Quillbeck.exe: builds the platform, the window and frmMain, runs the
+// start-up sequence, shows the window and runs the message loop. The
+// program takes no arguments; it ends only through the immediate end.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <memory>
+
+#include "app/frmMain.h"
+#include "platform/file_system.h"
+#include "platform/platform.h"
+#include "platform/process_launcher.h"
+#include "platform/profile_store.h"
+#include "platform/runtime_error.h"
+#include "platform/system.h"
+#include "platform/win32/ui/main_window.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  // The manifest declares per-monitor (v2) awareness; this covers a copy
+  // run without its manifest and fails harmlessly otherwise.
+  SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+
+  auto fs = quillbeck::NewFileSystem();
+  auto profile = quillbeck::NewProfileStore();
+  auto launcher = quillbeck::NewProcessLauncher();
+  auto clock = quillbeck::NewSystemClock();
+  quillbeck::Platform platform{*fs, *profile, *launcher, *clock,
+                               quillbeck::ExecutableFolder()};
+
+  quillbeck::win32::MainWindow window(instance);
+  quillbeck::frmMain form(platform, window);
+  try {
+    window.Create(form);
+  } catch (const quillbeck::RuntimeError&) {
+    MessageBoxW(nullptr, L"The window could not be created.",
+                quillbeck::win32::MainWindow::kTitle, MB_OK | MB_ICONERROR);
+    return 1;
+  }
+  form.Form_Load();
+  window.ShowFirst();
+  return window.RunMessageLoop();
+}

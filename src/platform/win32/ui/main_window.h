@@ -1,0 +1,115 @@
+// The Win32 front end of frmMain: a fixed-size top-level window with real
+// controls laid out from twips at the window's DPI, the work timer, the tray
+// icon and its popup menu, message boxes and the immediate end. It
+// implements the Window seam and calls frmMain's event procedures from its
+// window procedure, one message at a time.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <string>
+
+#include "platform/win32/ui/layout.h"
+#include "platform/win32/ui/tray_icon.h"
+#include "platform/window.h"
+
+namespace quillbeck {
+class frmMain;
+}
+
+namespace quillbeck::win32 {
+
+class MainWindow : public Window {
+ public:
+  // The window's caption and its class.
+  static constexpr wchar_t kCaption[] = L"Brindle";
+  static constexpr wchar_t kClassName[] = L"QuillbeckMainWindow";
+  // The application title that every message box carries.
+  static constexpr wchar_t kTitle[] = L"Quillbeck";
+  // The work timer's identifier and period.
+  static constexpr UINT_PTR kWorkTimer = 1;
+  static constexpr UINT kWorkPeriodMs = 2000;
+  // The commands of the tray menu as TrackPopupMenu returns them.
+  static constexpr UINT kMenuOpen = 1;
+  static constexpr UINT kMenuClose = 2;
+
+  explicit MainWindow(HINSTANCE instance);
+  ~MainWindow() override;
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
+
+  // Create() makes the window, hidden, with its controls in tab order and
+  // the work timer running (it is created enabled); from now on its events
+  // go to `form`. Raises RuntimeError when the window cannot be made.
+  void Create(frmMain& form);
+
+  // ShowFirst() shows the window at normal size with cmdStart focused.
+  void ShowFirst();
+
+  // RunMessageLoop() delivers messages until WM_QUIT, with the dialog
+  // manager's keyboard handling (Tab, Shift+Tab) for the window.
+  int RunMessageLoop();
+
+  HWND handle() const { return window_; }
+  // Control() is the child window of a control identifier of layout.h.
+  HWND Control(int id) const { return GetDlgItem(window_, id); }
+  UINT dpi() const { return dpi_; }
+
+  // The Window seam.
+  std::string FolderText(int slot) const override;
+  void SetFolderText(int slot, const std::string& text) override;
+  std::string ShellText(int slot) const override;
+  void SetShellText(int slot, const std::string& text) override;
+  bool DebugChecked() const override;
+  void SetDebugChecked(bool checked) override;
+  std::string StartCaption() const override;
+  void SetStartCaption(const std::string& caption) override;
+  bool TimerEnabled() const override { return timer_enabled_; }
+  void SetTimerEnabled(bool enabled) override;
+  void AddTrayIcon() override;
+  void RemoveTrayIcon() override;
+  void SetVisible(bool visible) override;
+  void RestoreNormalSize() override;
+  void ShowMessageBox(const std::string& text, MessageIcon icon) override;
+  TrayChoice PopupTrayMenu() override;
+  void EndImmediately() override;
+
+ private:
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wparam,
+                                    LPARAM lparam);
+  LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
+  void OnCommand(int id, int code, HWND control);
+  void OnClose();
+
+  // OuterSize() is the window size whose client area is exactly the
+  // layout's at `dpi`.
+  SIZE OuterSize(UINT dpi) const;
+  // ApplyDpi() makes fonts and icons for `dpi` and puts every control in
+  // its place.
+  void ApplyDpi(UINT dpi);
+  void LoadIcons(UINT dpi);
+
+  std::string Text(int id) const;
+  void SetText(int id, const std::string& text);
+
+  HINSTANCE instance_;
+  HWND window_ = nullptr;
+  frmMain* form_ = nullptr;
+  UINT dpi_ = 96;
+  UINT taskbar_created_ = 0;
+  bool timer_enabled_ = false;
+  // Set when "Open" asks for normal size while the window is hidden: the
+  // next show restores it.
+  bool restore_on_show_ = false;
+  int tray_retries_left_ = 0;
+  HWND focus_ = nullptr;  // the control that gets the focus back
+  std::array<HFONT, 4> fonts_{};  // indexed by FontStyle
+  HICON big_icon_ = nullptr;
+  HICON small_icon_ = nullptr;
+  HICON picture_icon_ = nullptr;
+  HICON tray_image_ = nullptr;
+  TrayIcon tray_;
+};
+
+}  // namespace quillbeck::win32
