@@ -1,0 +1,40 @@
+// quillbeck: the Linux desktop program. Builds the platform services and the
+// Qt window, runs the start-up sequence before the window is shown, then
+// hands over to Qt's event loop. Arguments are not read.
+#include <QApplication>
+
+#include "app/frmMain.h"
+#include "main_window.h"
+#include "message_box.h"
+#include "platform/file_system.h"
+#include "platform/platform.h"
+#include "platform/process_launcher.h"
+#include "platform/profile_store.h"
+#include "platform/system.h"
+#include "program_icon.h"
+#include "tray_icon.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  // Hiding the window must not end the program: only "Close", a second
+  // copy and the end of the desktop session do.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  const auto fs = quillbeck::NewFileSystem();
+  const auto profile = quillbeck::NewProfileStore();
+  const auto launcher = quillbeck::NewProcessLauncher();
+  const auto clock = quillbeck::NewSystemClock();
+  quillbeck::Platform platform{*fs, *profile, *launcher, *clock, quillbeck::ExecutableFolder()};
+
+  const QIcon icon = quillbeck::qtui::ProgramIcon();
+  quillbeck::qtui::QtMessageBoxPresenter boxes;
+  quillbeck::qtui::TrayIcon tray(icon);
+  quillbeck::qtui::MainWindow window(icon, boxes, tray);
+  quillbeck::frmMain form(platform, window);
+  window.Attach(form);
+
+  form.Form_Load();
+  window.cmdStart().setFocus();
+  window.show();
+  return QApplication::exec();
+}

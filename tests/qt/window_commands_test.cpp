@@ -1,0 +1,128 @@
+// Save, Start/Stop and Debug Log driven by real clicks and typing on the Qt
+// window, over a real executable folder: the settings file's bytes, the
+// timer, the debug flag and the boxes shown.
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include <QTest>
+
+#include "qt_support.h"
+
+namespace quillbeck::testing {
+namespace {
+
+using CommandsTest = QtWindowTest;
+
+void Click(QWidget& w) { QTest::mouseClick(&w, Qt::LeftButton); }
+
+TEST_F(CommandsTest, SaveWritesWhatWasTypedAndSaysSo) {
+  form.Form_Load();
+  QTest::keyClicks(&window.txtFolder(1), "/srv/in one");
+  QTest::keyClicks(&window.txtShell(1), "convert --all");
+  QTest::keyClicks(&window.txtShell(5), " padded ");
+  Click(window.chkDebug());
+  Click(window.cmdSave());
+
+  EXPECT_EQ(ReadFile(SettingsPath()),
+            "[Quillbeck]\r\n"
+            "Folder 1=/srv/in one\r\nShell 1=convert --all\r\n"
+            "Folder 2=\r\nShell 2=\r\nFolder 3=\r\nShell 3=\r\nFolder 4=\r\nShell 4=\r\n"
+            "Folder 5=\r\nShell 5= padded \r\n"
+            "Debug=1\r\n");
+  ASSERT_EQ(boxes.boxes.size(), 1u);
+  EXPECT_EQ(boxes.boxes[0].text, "Successfully saved.");
+  EXPECT_EQ(boxes.boxes[0].icon, MessageIcon::kInformation);
+  EXPECT_TRUE(form.global().bDebug);
+}
+
+TEST_F(CommandsTest, SavedSettingsComeBackAtTheNextStart) {
+  WriteFile(SettingsPath(), "[Quillbeck]\r\nFolder 2=" + data.Path() + "\r\nShell 2=run it\r\nDebug=1\r\n");
+  form.Form_Load();
+  EXPECT_EQ(window.txtFolder(2).text().toStdString(), data.Path());
+  EXPECT_EQ(window.txtShell(2).text(), "run it");
+  EXPECT_TRUE(window.chkDebug().isChecked());
+  EXPECT_TRUE(form.global().bDebug);
+  EXPECT_TRUE(Exists(data.Join("Temp")));
+  EXPECT_TRUE(tray.Shown());
+}
+
+TEST_F(CommandsTest, AFailedSaveShowsTheErrorAndNeverSuccess) {
+  form.Form_Load();
+  // A folder where the settings file should be: no write can replace it.
+  std::filesystem::create_directory(SettingsPath());
+  Click(window.cmdSave());
+
+  ASSERT_EQ(boxes.boxes.size(), 1u);
+  EXPECT_NE(boxes.boxes[0].text, "Successfully saved.");
+  EXPECT_TRUE(boxes.boxes[0].text.contains(" - ")) << boxes.boxes[0].text.toStdString();
+  EXPECT_EQ(boxes.boxes[0].icon, MessageIcon::kNone);
+  const std::string log = ReadFile(LogPath("Error.log"));
+  EXPECT_NE(log.find(" - cmdSave_Click"), std::string::npos) << log;
+}
+
+TEST_F(CommandsTest, StartButtonStopsAndStartsTheTimer) {
+  form.Form_Load();
+  EXPECT_EQ(window.cmdStart().text(), "Stop Service");
+  EXPECT_TRUE(window.tmrWork().isActive());
+  EXPECT_EQ(window.tmrWork().interval(), 2000);
+
+  Click(window.cmdStart());
+  EXPECT_EQ(window.cmdStart().text(), "Start Service");
+  EXPECT_FALSE(window.tmrWork().isActive());
+
+  Click(window.cmdSave());  // Save changes neither
+  EXPECT_EQ(window.cmdStart().text(), "Start Service");
+  EXPECT_FALSE(window.tmrWork().isActive());
+
+  Click(window.cmdStart());
+  EXPECT_EQ(window.cmdStart().text(), "Stop Service");
+  EXPECT_TRUE(window.tmrWork().isActive());
+}
+
+TEST_F(CommandsTest, TheKeyboardWorksTheFocusedButton) {
+  form.Form_Load();
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  QTest::keyClick(&window.cmdStart(), Qt::Key_Space);
+  EXPECT_EQ(window.cmdStart().text(), "Start Service");
+}
+
+TEST_F(CommandsTest, DebugLogFollowsTheUsersClicksOnly) {
+  form.Form_Load();
+  ASSERT_FALSE(form.global().bDebug);
+  Click(window.chkDebug());
+  EXPECT_TRUE(window.chkDebug().isChecked());
+  EXPECT_TRUE(form.global().bDebug);
+  Click(window.chkDebug());
+  EXPECT_FALSE(form.global().bDebug);
+
+  // Setting the box from the core is no click.
+  window.SetDebugChecked(true);
+  EXPECT_TRUE(window.DebugChecked());
+  EXPECT_FALSE(form.global().bDebug);
+  EXPECT_FALSE(Exists(SettingsPath())) << "the box alone writes no setting";
+}
+
+TEST_F(CommandsTest, ATickOfTheTimerPicksUpFiles) {
+  const std::string watched = data.Make("in");
+  const std::string record = data.Join("record.txt");
+  WriteFile(SettingsPath(), "[Quillbeck]\r\nFolder 1=" + watched + "\r\nShell 1=\"" + ExecutableFolder() +
+                                "/record_start\" \"" + record + "\" picked\r\n");
+  form.Form_Load();
+  WriteFile(watched + "/a.GDT", "payload");
+  Tick(window);
+
+  EXPECT_TRUE(boxes.boxes.empty()) << boxes.boxes[0].text.toStdString();
+  EXPECT_EQ(ReadFile(watched + "/Temp/a.GDT"), "payload");
+  EXPECT_FALSE(Exists(watched + "/a.GDT"));
+  // The command runs on its own; wait for its record, boundedly.
+  for (int i = 0; i < 500 && ReadFile(record).empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(ReadFile(record), "picked\n");
+}
+
+}  // namespace
+}  // namespace quillbeck::testing
