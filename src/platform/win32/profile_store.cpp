@@ -75,6 +75,14 @@ class Win32ProfileStore final : public ProfileStore {
         RaiseSystemError(ERROR_INVALID_PARAMETER,
                          "a settings text cannot hold a line break (" + key + ")");
     }
+    // Windows refuses to write a read-only file; saying so here keeps that
+    // true where the attribute is not enforced for every user (Wine run as
+    // root maps it to permission bits, which root passes).
+    const std::wstring wide_path = win32::Utf8ToWide(path);
+    const DWORD attributes = GetFileAttributesW(wide_path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+      RaiseSystemError(ERROR_ACCESS_DENIED, path);
     if (!WritePrivateProfileStringA(win32::Utf8ToAnsi(section).c_str(),
                                     win32::Utf8ToAnsi(key).c_str(),
                                     win32::Utf8ToAnsi(value).c_str(), AnsiPath(path).c_str())) {
