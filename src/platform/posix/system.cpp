@@ -1,0 +1,140 @@
+// Small Linux services: where the executable lies, the time stamp under the
+// environment's LC_TIME, the clock and the single-instance lock.
+#include <fcntl.h>
+#include <limits.h>
+#include <locale.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "platform/system.h"
+
+namespace quillbeck {
+
+std::string ExecutableFolder() {
+  std::string path(PATH_MAX, '\0');
+  const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
+  if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) {
+    // Without /proc the working folder is the best guess there is.
+    char* cwd = getcwd(nullptr, 0);
+    const std::string folder = cwd != nullptr ? cwd : ".";
+    free(cwd);
+    return folder;
+  }
+  path.resize(static_cast<std::size_t>(length));
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+namespace {
+
+// The LC_TIME of the environment as a locale object of its own, so the
+// process's global locale is neither read nor changed (the front end sets
+// that as it sees fit, from any thread). The C locale where the environment
+// names one that is not installed.
+locale_t TimeLocale() {
+  static const locale_t locale = [] {
+    locale_t wanted = newlocale(LC_TIME_MASK, "", locale_t{});
+    return wanted != locale_t{} ? wanted : newlocale(LC_TIME_MASK, "C", locale_t{});
+  }();
+  return locale;
+}
+
+std::string Format(const char* format, const struct tm& time) {
+  char text[256];
+  const locale_t locale = TimeLocale();
+  const std::size_t length = locale != locale_t{}
+                                 ? strftime_l(text, sizeof text, format, &time, locale)
+                                 : strftime(text, sizeof text, format, &time);
+  return std::string(text, length);
+}
+
+}  // namespace
+
+std::string FormatTimeStamp(std::time_t t) {
+  struct tm local {};
+  if (localtime_r(&t, &local) == nullptr) return std::string();
+  if (local.tm_hour == 0 && local.tm_min == 0 && local.tm_sec == 0) return Format("%x", local);
+  return Format("%x %X", local);
+}
+
+namespace {
+
+class SystemClock : public Clock {
+ public:
+  std::time_t Now() override { return std::time(nullptr); }
+};
+
+class FlockInstanceLock : public SingleInstanceLock {
+ public:
+  FlockInstanceLock(int fd, bool acquired) : fd_(fd), acquired_(acquired) {}
+  ~FlockInstanceLock() override {
+    if (fd_ >= 0) close(fd_);
+  }
+  bool Acquired() const override { return acquired_; }
+
+ private:
+  int fd_;
+  bool acquired_;
+};
+
+// FNV-1a: a stable name for a folder, not a secret.
+std::uint64_t Hash(const std::string& text) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const unsigned char c : text) {
+    hash ^= c;
+    hash *= 1099511628211ull;
+  }
+  return hash;
+}
+
+}  // namespace
+
+std::unique_ptr<Clock> NewSystemClock() { return std::make_unique<SystemClock>(); }
+
+std::unique_ptr<SingleInstanceLock> AcquireSingleInstanceLock(const std::string& folder) {
+  // The same folder reached through another path is the same program.
+  std::string canonical = folder;
+  if (char* resolved = realpath(folder.c_str(), nullptr)) {
+    canonical = resolved;
+    free(resolved);
+  }
+  const char* runtime = getenv("XDG_RUNTIME_DIR");
+  const std::string base = runtime != nullptr && runtime[0] == '/' ? runtime : "/tmp";
+  char name[96];
+  std::snprintf(name, sizeof name, "/quillbeck-%lu-%016llx.lock",
+                static_cast<unsigned long>(getuid()),
+                static_cast<unsigned long long>(Hash(canonical)));
+  const std::string path = base + name;
+
+  // Anything but a lock held elsewhere counts as acquired: a broken lock
+  // folder must never keep the service from running.
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
+  if (fd < 0) return std::make_unique<FlockInstanceLock>(-1, true);
+  // In a shared /tmp another user could plant the file and hold it: only a
+  // lock file of our own can say that we already run.
+  struct stat st;
+  if (fstat(fd, &st) != 0 || st.st_uid != getuid()) {
+    close(fd);
+    return std::make_unique<FlockInstanceLock>(-1, true);
+  }
+  int result;
+  do {
+    result = flock(fd, LOCK_EX | LOCK_NB);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0 && errno == EWOULDBLOCK) {
+    close(fd);
+    return std::make_unique<FlockInstanceLock>(-1, false);
+  }
+  return std::make_unique<FlockInstanceLock>(fd, true);
+}
+
+}  // namespace quillbeck
