@@ -1,0 +1,390 @@
+// The file-system object on real folders: the existence tests, the folder
+// walk and the copy, delete and move of the watch cycle and the log writers.
+#include "platform/file_system.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/runtime_error.h"
+#include "support/temp_folder.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+
+#include "platform/posix/open_writers.h"
+#endif
+
+namespace quillbeck {
+namespace {
+
+using testing::Exists;
+using testing::ReadFile;
+using testing::WriteFile;
+
+namespace fs = std::filesystem;
+
+void MakeReadOnly(const std::string& path) {
+  fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+}
+
+std::size_t EntryCount(const std::string& folder) {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder)) ++count;
+  return count;
+}
+
+class FileSystemTest : public ::testing::Test {
+ protected:
+  std::string Path(const std::string& name) const { return folder_.Join(name); }
+  std::string Below(const std::string& folder, const std::string& name) const {
+    return folder + PathSeparator() + name;
+  }
+
+  testing::TempFolder folder_;
+  std::unique_ptr<FileSystem> fs_ = NewFileSystem();
+};
+
+TEST_F(FileSystemTest, ExistenceTestsTellFoldersFromFiles) {
+  const std::string file = Path("a.GDT");
+  WriteFile(file, "x");
+  EXPECT_TRUE(fs_->FolderExists(folder_.Path()));
+  EXPECT_FALSE(fs_->FolderExists(""));
+  EXPECT_FALSE(fs_->FolderExists(Path("missing")));
+  EXPECT_FALSE(fs_->FolderExists(file));
+  EXPECT_FALSE(fs_->FolderExists(Below(file, "below")));
+  EXPECT_TRUE(fs_->FileExists(file));
+  EXPECT_FALSE(fs_->FileExists(folder_.Path()));
+  EXPECT_FALSE(fs_->FileExists(Path("missing")));
+  EXPECT_FALSE(fs_->FileExists(""));
+}
+
+TEST_F(FileSystemTest, CreateFolderMakesOneLevelAndRaisesOnAnythingInTheWay) {
+  fs_->CreateFolder(Path("Temp"));
+  EXPECT_TRUE(fs_->FolderExists(Path("Temp")));
+  WriteFile(Path("file"), "");
+  for (const std::string& path : {Path("Temp"), Path("file"), Below(Path("no"), "deeper")}) {
+    EXPECT_THROW(fs_->CreateFolder(path), RuntimeError) << path;
+  }
+}
+
+TEST_F(FileSystemTest, FilesListsOnlyTheFilesLyingDirectlyInTheFolder) {
+  WriteFile(Path("a.GDT"), "1");
+  WriteFile(Path("b.txt"), "2");
+  WriteFile(Below(folder_.Make("c.GDT"), "inner.GDT"), "3");
+  std::vector<FileEntry> files = fs_->Files(folder_.Path());
+  std::sort(files.begin(), files.end(),
+            [](const FileEntry& x, const FileEntry& y) { return x.Name < y.Name; });
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[0].Name, "a.GDT");
+  EXPECT_EQ(files[0].Path, Path("a.GDT"));
+  EXPECT_EQ(files[1].Name, "b.txt");
+  EXPECT_EQ(files[1].Path, Path("b.txt"));
+  EXPECT_THROW(fs_->Files(Path("missing")), RuntimeError);
+}
+
+TEST_F(FileSystemTest, SizeCountsBytes) {
+  WriteFile(Path("empty"), "");
+  WriteFile(Path("full"), std::string(1000001, 'x'));
+  EXPECT_EQ(fs_->Size(Path("empty")), 0u);
+  EXPECT_EQ(fs_->Size(Path("full")), 1000001u);
+  EXPECT_THROW(fs_->Size(Path("missing")), RuntimeError);
+}
+
+TEST_F(FileSystemTest, MoveRenamesButNeverReplaces) {
+  WriteFile(Path("a"), "a");
+  WriteFile(Path("b"), "b");
+  EXPECT_THROW(fs_->Move(Path("a"), Path("b")), RuntimeError);
+  EXPECT_EQ(ReadFile(Path("a")), "a");
+  EXPECT_EQ(ReadFile(Path("b")), "b");
+  fs_->Move(Path("a"), Path("c"));
+  EXPECT_FALSE(Exists(Path("a")));
+  EXPECT_EQ(ReadFile(Path("c")), "a");
+  EXPECT_THROW(fs_->Move(Path("a"), Path("d")), RuntimeError);
+}
+
+TEST_F(FileSystemTest, CopyKeepsEveryByteAndTheModificationTime) {
+  std::string bytes(3 * 1024 * 1024 + 17, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 7919) >> 3);
+  WriteFile(Path("big.GDT"), bytes);
+  const auto stamp = fs::last_write_time(Path("big.GDT")) - std::chrono::hours(50);
+  fs::last_write_time(Path("big.GDT"), stamp);
+  WriteFile(Path("empty.GDT"), "");
+  const std::string temp = folder_.Make("Temp");
+
+  fs_->CopyFile(Path("big.GDT"), Below(temp, "big.GDT"), true);
+  fs_->CopyFile(Path("empty.GDT"), Below(temp, "empty.GDT"), true);
+  EXPECT_EQ(ReadFile(Below(temp, "big.GDT")), bytes);
+  EXPECT_EQ(fs::last_write_time(Below(temp, "big.GDT")), stamp);
+  EXPECT_TRUE(Exists(Below(temp, "empty.GDT")));
+  EXPECT_EQ(ReadFile(Path("big.GDT")), bytes);
+  EXPECT_EQ(EntryCount(temp), 2u);
+}
+
+TEST_F(FileSystemTest, CopyReplacesEvenAReadOnlyDestination) {
+  const std::string temp = folder_.Make("Temp");
+  WriteFile(Path("x.GDT"), "new contents");
+  WriteFile(Below(temp, "x.GDT"), "old");
+  MakeReadOnly(Below(temp, "x.GDT"));
+  fs_->CopyFile(Path("x.GDT"), Below(temp, "x.GDT"), true);
+  EXPECT_EQ(ReadFile(Below(temp, "x.GDT")), "new contents");
+  EXPECT_EQ(EntryCount(temp), 1u);
+}
+
+TEST_F(FileSystemTest, FailedCopyLeavesNothingBehind) {
+  WriteFile(Path("x.GDT"), "data");
+  // No Temp folder.
+  EXPECT_THROW(fs_->CopyFile(Path("x.GDT"), Below(Path("Temp"), "x.GDT"), true), RuntimeError);
+  EXPECT_EQ(EntryCount(folder_.Path()), 1u);
+  // Without overwrite an existing destination stays.
+  const std::string temp = folder_.Make("Temp");
+  WriteFile(Below(temp, "x.GDT"), "old");
+  EXPECT_THROW(fs_->CopyFile(Path("x.GDT"), Below(temp, "x.GDT"), false), RuntimeError);
+  EXPECT_EQ(ReadFile(Below(temp, "x.GDT")), "old");
+  // A folder in the destination's place: the copy is made, but cannot be
+  // renamed into place.
+  folder_.Make(Below("Temp", "d.GDT"));
+  EXPECT_THROW(fs_->CopyFile(Path("x.GDT"), Below(temp, "d.GDT"), true), RuntimeError);
+  EXPECT_EQ(EntryCount(temp), 2u);
+  // A missing source.
+  EXPECT_THROW(fs_->CopyFile(Path("y.GDT"), Below(temp, "y.GDT"), true), RuntimeError);
+  EXPECT_EQ(EntryCount(temp), 2u);
+  EXPECT_EQ(ReadFile(Path("x.GDT")), "data");
+}
+
+TEST_F(FileSystemTest, DeleteRemovesReadOnlyFilesOnlyWithForce) {
+  WriteFile(Path("r.GDT"), "x");
+  MakeReadOnly(Path("r.GDT"));
+  EXPECT_THROW(fs_->DeleteFile(Path("r.GDT"), false), RuntimeError);
+  EXPECT_TRUE(Exists(Path("r.GDT")));
+  fs_->DeleteFile(Path("r.GDT"), true);
+  EXPECT_FALSE(Exists(Path("r.GDT")));
+  EXPECT_THROW(fs_->DeleteFile(Path("r.GDT"), true), RuntimeError);
+}
+
+TEST_F(FileSystemTest, AppendTextAddsToTheEndOfAFileItMayCreate) {
+  fs_->AppendText(Path("Debug.log"), "one\r\n");
+  fs_->AppendText(Path("Debug.log"), "two\r\n");
+  EXPECT_EQ(ReadFile(Path("Debug.log")), "one\r\ntwo\r\n");
+  EXPECT_THROW(fs_->AppendText(Below(Path("Logs"), "Debug.log"), "x"), RuntimeError);
+}
+
+#ifndef _WIN32
+// The rest concerns what only Linux has: symbolic links, fifos, leases,
+// /proc and users' rights on open files.
+
+// A child process that opens `path` with `flags` (running as `uid` when given)
+// and keeps it open until the object goes away.
+class HoldingChild {
+ public:
+  HoldingChild(const std::string& path, int flags, uid_t uid = static_cast<uid_t>(-1)) {
+    int ready[2], release[2];
+    if (pipe2(ready, O_CLOEXEC) != 0 || pipe2(release, O_CLOEXEC) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      bool ok = true;
+      if (uid != static_cast<uid_t>(-1)) {
+        ok = setgid(uid) == 0 && setuid(uid) == 0 && prctl(PR_SET_DUMPABLE, 1) == 0;
+      }
+      char c = ok && open(path.c_str(), flags) >= 0 ? 'y' : 'n';
+      close(release[1]);
+      if (write(ready[1], &c, 1) == 1 && read(release[0], &c, 1) >= 0) _exit(0);
+      _exit(1);
+    }
+    close(ready[1]);
+    close(release[0]);
+    char c = 'n';
+    opened_ = read(ready[0], &c, 1) == 1 && c == 'y';
+    close(ready[0]);
+    release_ = release[1];
+  }
+  ~HoldingChild() {
+    if (release_ >= 0) close(release_);
+    if (pid_ > 0) waitpid(pid_, nullptr, 0);
+  }
+  bool opened() const { return opened_; }
+
+ private:
+  pid_t pid_ = -1;
+  int release_ = -1;
+  bool opened_ = false;
+};
+
+// RunAs() runs `work` in a child process with the user and group `uid` and
+// gives its exit status.
+int RunAs(uid_t uid, const std::function<int()>& work) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (setgid(uid) != 0 || setuid(uid) != 0) _exit(100);
+    _exit(work());
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 101;
+}
+
+// CopyOutcome() is 0 when the copy succeeds, 1 when it raises "in use" and 2
+// for any other failure.
+int CopyOutcome(const std::string& from, const std::string& to) {
+  try {
+    NewFileSystem()->CopyFile(from, to, true);
+    return 0;
+  } catch (const RuntimeError& error) {
+    return error.Number() == EAGAIN ? 1 : 2;
+  }
+}
+
+TEST_F(FileSystemTest, SymbolicLinksAndSpecialFilesAreNeverTaken) {
+  WriteFile(Path("secret"), "not yours");
+  ASSERT_EQ(symlink(Path("secret").c_str(), Path("link.GDT").c_str()), 0);
+  ASSERT_EQ(mkfifo(Path("pipe.GDT").c_str(), 0600), 0);
+  const std::vector<FileEntry> files = fs_->Files(folder_.Path());
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].Name, "secret");
+  const std::string temp = folder_.Make("Temp");
+  EXPECT_THROW(fs_->CopyFile(Path("link.GDT"), Below(temp, "link.GDT"), true), RuntimeError);
+  // A fifo would block a reader until a writer came; it is refused at once.
+  EXPECT_THROW(fs_->CopyFile(Path("pipe.GDT"), Below(temp, "pipe.GDT"), true), RuntimeError);
+  EXPECT_EQ(EntryCount(temp), 0u);
+  EXPECT_FALSE(fs_->FolderExists(std::string("a\0b", 3)));
+}
+
+TEST_F(FileSystemTest, CopyGivesTheCopyTheSourcesPermissions) {
+  const std::string temp = folder_.Make("Temp");
+  WriteFile(Path("a.GDT"), "a");
+  chmod(Path("a.GDT").c_str(), 0640);
+  fs_->CopyFile(Path("a.GDT"), Below(temp, "a.GDT"), true);
+  struct stat st;
+  ASSERT_EQ(stat(Below(temp, "a.GDT").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST_F(FileSystemTest, FileHeldOpenForWritingIsLockedAndStays) {
+  const std::string temp = folder_.Make("Temp");
+  WriteFile(Path("x.GDT"), "half written");
+  {
+    HoldingChild writer(Path("x.GDT"), O_WRONLY);
+    ASSERT_TRUE(writer.opened());
+    try {
+      fs_->CopyFile(Path("x.GDT"), Below(temp, "x.GDT"), true);
+      ADD_FAILURE() << "a file open for writing was copied";
+    } catch (const RuntimeError& error) {
+      EXPECT_EQ(error.Number(), EAGAIN);
+      EXPECT_NE(error.Description().find(Path("x.GDT")), std::string::npos);
+    }
+    EXPECT_EQ(EntryCount(temp), 0u);
+    EXPECT_EQ(ReadFile(Path("x.GDT")), "half written");
+  }
+  {
+    HoldingChild reader(Path("x.GDT"), O_RDONLY);
+    ASSERT_TRUE(reader.opened());
+    fs_->CopyFile(Path("x.GDT"), Below(temp, "x.GDT"), true);
+  }
+  EXPECT_EQ(ReadFile(Below(temp, "x.GDT")), "half written");
+}
+
+// A writer opening the source during a copy breaks the lease: the kernel
+// signals the copier, which must not end it, and the copy under way fails as
+// "in use" instead of landing. The copier copies back to back, so the
+// writer's open almost always meets a copy in progress.
+TEST_F(FileSystemTest, WriterArrivingDuringACopyNeverEndsTheCopier) {
+  const std::string temp = folder_.Make("Temp");
+  const std::string from = Path("big.GDT");
+  const std::string to = Below(temp, "big.GDT");
+  WriteFile(from, std::string(32 << 20, 'x'));
+  int started[2], stop[2];
+  ASSERT_EQ(pipe2(started, O_CLOEXEC), 0);
+  ASSERT_EQ(pipe2(stop, O_CLOEXEC), 0);
+  const pid_t copier = fork();
+  if (copier == 0) {
+    close(stop[1]);
+    fcntl(stop[0], F_SETFL, O_NONBLOCK);
+    const std::unique_ptr<FileSystem> fs = NewFileSystem();
+    for (int round = 0; round < 1000; ++round) {
+      try {
+        fs->CopyFile(from, to, true);
+      } catch (const RuntimeError& error) {
+        if (error.Number() != EAGAIN) _exit(100);
+      }
+      if (round == 0 && write(started[1], "s", 1) != 1) _exit(101);
+      char c;
+      if (read(stop[0], &c, 1) >= 0) break;
+    }
+    _exit(0);
+  }
+  close(started[1]);
+  close(stop[0]);
+  char c;
+  ASSERT_EQ(read(started[0], &c, 1), 1);
+  close(started[0]);
+  // Waits while a copy holds the lease.
+  const int writer = open(from.c_str(), O_WRONLY | O_CLOEXEC);
+  EXPECT_GE(writer, 0);
+  close(writer);
+  close(stop[1]);
+  int status = 0;
+  ASSERT_EQ(waitpid(copier, &status, 0), copier);
+  ASSERT_TRUE(WIFEXITED(status)) << "the copier was ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(fs_->Size(to), std::uint64_t{32} << 20);
+  EXPECT_EQ(EntryCount(temp), 1u);
+}
+
+TEST(OpenForWritingElsewhere, SeesWritingDescriptorsOfOtherProcesses) {
+  testing::TempFolder folder;
+  const std::string path = folder.Join("f");
+  WriteFile(path, "x");
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_FALSE(posix::OpenForWritingElsewhere(st.st_dev, st.st_ino));
+  {
+    HoldingChild reader(path, O_RDONLY);
+    ASSERT_TRUE(reader.opened());
+    EXPECT_FALSE(posix::OpenForWritingElsewhere(st.st_dev, st.st_ino));
+  }
+  for (const int flags : {O_WRONLY, O_RDWR, O_WRONLY | O_APPEND}) {
+    HoldingChild writer(path, flags);
+    ASSERT_TRUE(writer.opened());
+    EXPECT_TRUE(posix::OpenForWritingElsewhere(st.st_dev, st.st_ino)) << flags;
+  }
+  const int own = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  EXPECT_FALSE(posix::OpenForWritingElsewhere(st.st_dev, st.st_ino));
+  close(own);
+}
+
+// A user who may not take a lease on a file (not its owner) still finds a
+// writer of it, through /proc.
+TEST_F(FileSystemTest, CopyWithoutALeaseFallsBackToLookingForWriters) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as two users";
+  const uid_t nobody = 65534;
+  const std::string temp = folder_.Make("Temp");
+  chmod(folder_.Path().c_str(), 0755);
+  chmod(temp.c_str(), 0777);
+  WriteFile(Path("x.GDT"), "root's file");
+  chmod(Path("x.GDT").c_str(), 0666);
+  const std::string from = Path("x.GDT");
+  const std::string to = Below(temp, "x.GDT");
+  {
+    HoldingChild writer(from, O_WRONLY, nobody);
+    ASSERT_TRUE(writer.opened());
+    EXPECT_EQ(RunAs(nobody, [&] { return CopyOutcome(from, to); }), 1);
+    EXPECT_EQ(EntryCount(temp), 0u);
+  }
+  EXPECT_EQ(RunAs(nobody, [&] { return CopyOutcome(from, to); }), 0);
+  EXPECT_EQ(ReadFile(to), "root's file");
+}
+#endif
+
+}  // namespace
+}  // namespace quillbeck

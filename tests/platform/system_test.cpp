@@ -1,0 +1,140 @@
+// The small system services: the executable folder, the time stamp and the
+// single-instance lock.
+#include "platform/system.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "platform/file_system.h"
+#include "platform/process_launcher.h"
+#include "platform_test_support.h"
+#include "support/temp_folder.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
+namespace quillbeck {
+namespace {
+
+TEST(ExecutableFolder, IsTheFolderOfThisProgram) {
+  const std::string folder = ExecutableFolder();
+#ifdef _WIN32
+  const std::string name = "platform_tests.exe";
+#else
+  const std::string name = "platform_tests";
+#endif
+  ASSERT_FALSE(folder.empty());
+  EXPECT_NE(folder.back(), PathSeparator()[0]);
+  EXPECT_TRUE(NewFileSystem()->FileExists(folder + PathSeparator() + name)) << folder;
+}
+
+std::time_t LocalTime(int year, int month, int day, int hour, int minute, int second) {
+  std::tm time{};
+  time.tm_year = year - 1900;
+  time.tm_mon = month - 1;
+  time.tm_mday = day;
+  time.tm_hour = hour;
+  time.tm_min = minute;
+  time.tm_sec = second;
+  time.tm_isdst = -1;
+  return std::mktime(&time);
+}
+
+TEST(FormatTimeStamp, IsTheDateAndTheTimeButTheDateAloneAtMidnight) {
+  // Mid-June: no clock change at midnight anywhere near.
+  const std::string midnight = FormatTimeStamp(LocalTime(2021, 6, 15, 0, 0, 0));
+  const std::string second = FormatTimeStamp(LocalTime(2021, 6, 15, 0, 0, 1));
+  const std::string afternoon = FormatTimeStamp(LocalTime(2021, 6, 15, 13, 47, 38));
+  const std::string next_day = FormatTimeStamp(LocalTime(2021, 6, 16, 0, 0, 0));
+  ASSERT_FALSE(midnight.empty());
+  for (const std::string& stamp : {second, afternoon}) {
+    EXPECT_EQ(stamp.rfind(midnight + " ", 0), 0u) << stamp << " | " << midnight;
+    EXPECT_GT(stamp.size(), midnight.size() + 1) << stamp;
+  }
+  EXPECT_NE(afternoon.find("47"), std::string::npos) << afternoon;
+  EXPECT_NE(afternoon.find("38"), std::string::npos) << afternoon;
+  EXPECT_NE(second, afternoon);
+  EXPECT_NE(next_day, midnight);
+}
+
+class SingleInstanceLockTest : public ::testing::Test {
+ protected:
+#ifndef _WIN32
+  // Lock files go to this test's own folder, not the user's runtime folder.
+  void SetUp() override {
+    if (const char* old = getenv("XDG_RUNTIME_DIR")) saved_ = old;
+    setenv("XDG_RUNTIME_DIR", runtime_.Path().c_str(), 1);
+  }
+  void TearDown() override {
+    if (saved_) {
+      setenv("XDG_RUNTIME_DIR", saved_->c_str(), 1);
+    } else {
+      unsetenv("XDG_RUNTIME_DIR");
+    }
+  }
+  std::optional<std::string> saved_;
+#endif
+  testing::TempFolder runtime_;
+  testing::TempFolder program_;
+};
+
+TEST_F(SingleInstanceLockTest, SecondCopyOfTheSameFolderIsRefusedWhileTheFirstRuns) {
+  auto first = AcquireSingleInstanceLock(program_.Path());
+  EXPECT_TRUE(first->Acquired());
+  EXPECT_FALSE(AcquireSingleInstanceLock(program_.Path())->Acquired());
+  EXPECT_TRUE(AcquireSingleInstanceLock(program_.Make("other"))->Acquired());
+  first.reset();
+  EXPECT_TRUE(AcquireSingleInstanceLock(program_.Path())->Acquired());
+}
+
+TEST_F(SingleInstanceLockTest, StartedCommandDoesNotKeepTheMark) {
+  auto first = AcquireSingleInstanceLock(program_.Path());
+  ASSERT_TRUE(first->Acquired());
+  const std::string record = program_.Join("record.txt");
+  const std::string flag = program_.Join("running");
+  testing::WriteFile(flag, "");
+  NewProcessLauncher()->Launch(testing::Quoted(testing::RecordStartProgram()) + " " +
+                               testing::Quoted(record) + " --wait-while " + testing::Quoted(flag));
+  ASSERT_EQ(testing::WaitForLines(record, 1), "waiting\n");
+  first.reset();
+  // The child still runs: had it inherited the mark, it would hold it now.
+  EXPECT_TRUE(AcquireSingleInstanceLock(program_.Path())->Acquired());
+  std::filesystem::remove(flag);
+}
+
+#ifndef _WIN32
+// The lock file and its folder are Linux's: Windows keeps the mark in a named
+// mutex.
+TEST_F(SingleInstanceLockTest, BrokenLockFolderNeverStopsTheService) {
+  setenv("XDG_RUNTIME_DIR", runtime_.Join("missing").c_str(), 1);
+  auto first = AcquireSingleInstanceLock(program_.Path());
+  EXPECT_TRUE(first->Acquired());
+  EXPECT_TRUE(AcquireSingleInstanceLock(program_.Path())->Acquired());
+}
+
+TEST_F(SingleInstanceLockTest, LockFileOfAnotherUserCountsForNothing) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give the file away";
+  AcquireSingleInstanceLock(program_.Path());
+  std::string lock_file;
+  for (const auto& entry : std::filesystem::directory_iterator(runtime_.Path())) {
+    lock_file = entry.path().string();
+  }
+  ASSERT_FALSE(lock_file.empty());
+  ASSERT_EQ(chown(lock_file.c_str(), 4242, 4242), 0);
+  const int planted = open(lock_file.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_EQ(flock(planted, LOCK_EX | LOCK_NB), 0);
+  EXPECT_TRUE(AcquireSingleInstanceLock(program_.Path())->Acquired());
+  close(planted);
+}
+#endif
+
+}  // namespace
+}  // namespace quillbeck
