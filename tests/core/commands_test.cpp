@@ -34,14 +34,14 @@ TEST_F(CommandsTest, SaveIntoMissingFileWritesElevenKeysInOrder) {
 TEST_F(CommandsTest, SaveReplacesOnlyItsOwnValuesInAHandWrittenFile) {
   WriteFile(SettingsPath(),
             "; hand written\n[Other]\nFolder 1=keep\n\n[quillbeck]\nDebug = 1\nExtra=kept\n"
-            "Folder 1 = old\n");
+            "Folder 1 = stale-value\n");
   window.folder[1] = "new";
   form.cmdSave_Click();
 
   const std::string saved = ReadFile(SettingsPath());
   EXPECT_NE(saved.find("; hand written\n[Other]\nFolder 1=keep\n"), std::string::npos) << saved;
   EXPECT_NE(saved.find("Extra=kept\n"), std::string::npos) << saved;
-  EXPECT_EQ(saved.find("old"), std::string::npos) << saved;
+  EXPECT_EQ(saved.find("stale-value"), std::string::npos) << saved;
   EXPECT_EQ(modINI::ReadINI(*profile, "Quillbeck", "Folder 1", "", SettingsPath(), 256), "new");
   EXPECT_EQ(modINI::ReadINI(*profile, "Quillbeck", "Debug", "", SettingsPath(), 256), "0");
   EXPECT_EQ(modINI::ReadINI(*profile, "Other", "Folder 1", "", SettingsPath(), 256), "keep");
