@@ -1,0 +1,32 @@
+// linux_close_window <window-id>: asks an X11 window to close the way a
+// window manager's close box, Alt+F4 or the window menu's "Close" does: a
+// WM_DELETE_WINDOW message of the WM_PROTOCOLS kind. The end-to-end test
+// uses it where no window manager runs.
+#include <X11/Xlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s <window-id>\n", argv[0]);
+    return 2;
+  }
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) {
+    std::fprintf(stderr, "linux_close_window: no display\n");
+    return 1;
+  }
+  const Window window = static_cast<Window>(std::strtoul(argv[1], nullptr, 0));
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+  event.xclient.data.l[1] = CurrentTime;
+  const Status sent = XSendEvent(display, window, False, NoEventMask, &event);
+  XSync(display, False);
+  XCloseDisplay(display);
+  return sent != 0 ? 0 : 1;
+}

@@ -1,0 +1,211 @@
+#!/usr/bin/env bash
+# End to end: the real Linux program under Xvfb with trayer as the tray host.
+#
+#   linux_e2e.sh <quillbeck> <record_start> <linux_close_window> [screenshot.png]
+#
+# Copies the program into a temporary install folder with a Settings.ini
+# (slot 1 watches a temporary folder and starts record_start, Debug=1),
+# starts it, drops .GDT files and checks Temp, the command's record and
+# Debug.log; asks the window to close as a window manager would and sees the
+# process stay and the work go on; right-clicks the tray icon and picks
+# "Open", then "Close"; checks that a left click and a double-click do
+# nothing and that a second copy ends at once. Every wait is bounded and
+# everything started here is ended on the way out.
+set -uo pipefail
+
+if [ $# -lt 3 ]; then
+  echo "usage: $0 <quillbeck> <record_start> <linux_close_window> [screenshot.png]" >&2
+  exit 2
+fi
+program=$(readlink -f "$1")
+record_start=$(readlink -f "$2")
+close_window=$(readlink -f "$3")
+screenshot=${4:-}
+
+for tool in Xvfb trayer xdotool xwininfo; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quillbeck-e2e.XXXXXX")
+install="$work/install"
+watch="$work/watch dir"   # a blank in the path, as users have
+record="$work/record.txt"
+mkdir -p "$install" "$watch"
+cp "$program" "$install/quillbeck"
+printf '[Quillbeck]\r\nFolder 1=%s\r\nShell 1="%s" "%s" picked\r\nDebug=1\r\n' \
+  "$watch" "$record_start" "$record" >"$install/Settings.ini"
+
+pids=()
+cleanup() {
+  local pid
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do
+    for _ in $(seq 20); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$pid" 2>/dev/null
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+ok() { echo "ok - $*"; }
+not_ok() { echo "not ok - $*"; failures=$((failures + 1)); }
+check() {  # check <description> <command...>
+  local what=$1
+  shift
+  if "$@"; then ok "$what"; else not_ok "$what"; fi
+}
+
+# wait_for <seconds> <command...>: true as soon as the command succeeds.
+wait_for() {
+  local deadline=$((SECONDS + $1))
+  shift
+  while ((SECONDS < deadline)); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  "$@"
+}
+
+# --- The display, the tray host and the program ---------------------------
+Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$work/display" 2>"$work/xvfb.log" &
+pids+=($!)
+wait_for 15 test -s "$work/display" || { echo "Bail out! Xvfb did not start"; exit 1; }
+export DISPLAY=":$(head -n1 "$work/display")"
+unset WAYLAND_DISPLAY QT_QPA_PLATFORM
+export XDG_RUNTIME_DIR="$work/runtime"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+
+trayer --edge top --align right --widthtype request --height 32 --SetDockType true \
+  --transparent false >"$work/trayer.log" 2>&1 &
+pids+=($!)
+wait_for 15 xdotool search --class trayer >/dev/null || { echo "Bail out! trayer did not start"; exit 1; }
+
+# The program runs from elsewhere: it finds its files next to itself.
+(cd / && exec "$install/quillbeck") >"$work/quillbeck.log" 2>&1 &
+program_pid=$!
+pids+=("$program_pid")
+
+main_window() { xdotool search --name '^Brindle$' 2>/dev/null | head -n1; }
+visible() { xdotool search --onlyvisible --name '^Brindle$' >/dev/null 2>&1; }
+hidden() { ! visible; }
+alive() { kill -0 "$program_pid" 2>/dev/null; }
+# tray_icon: the program's small window embedded in trayer's panel.
+tray_icon() {
+  local w
+  for w in $(xdotool search --class quillbeck 2>/dev/null); do
+    [ "$(xdotool getwindowname "$w" 2>/dev/null)" = "Brindle" ] && continue
+    xwininfo -id "$w" 2>/dev/null | grep -q 'Map State: IsViewable' || continue
+    local width
+    width=$(xwininfo -id "$w" | awk '/Width:/ {print $2}')
+    ((width > 0 && width <= 64)) && { echo "$w"; return 0; }
+  done
+  return 1
+}
+has_tray_icon() { tray_icon >/dev/null; }
+no_tray_icon() { ! has_tray_icon; }
+has_menu() {  # a popup (override-redirect) window of the program, not its icon
+  local w icon
+  icon=$(tray_icon)
+  for w in $(xdotool search --onlyvisible --class quillbeck 2>/dev/null); do
+    [ "$w" = "$icon" ] && continue
+    xwininfo -id "$w" 2>/dev/null | grep -q 'Override Redirect State: yes' && return 0
+  done
+  return 1
+}
+# point_at_icon: the pointer to the middle of the tray icon.
+point_at_icon() {
+  local icon X Y WIDTH HEIGHT
+  icon=$(tray_icon) || return 1
+  eval "$(xdotool getwindowgeometry --shell "$icon")"
+  xdotool mousemove --sync $((X + WIDTH / 2)) $((Y + HEIGHT / 2))
+}
+# tray_menu <keys...>: right-click the tray icon, then work the menu by keys.
+tray_menu() {
+  point_at_icon || return 1
+  xdotool click 3 || return 1
+  wait_for 10 has_menu || return 1
+  xdotool key --delay 100 "$@"
+}
+lines_in() { [ -f "$1" ] && wc -l <"$1" || echo 0; }
+has_lines() { [ "$(lines_in "$1")" -ge "$2" ]; }
+debug_log="$install/Logs/Debug.log"
+debug_has() { [ -f "$debug_log" ] && grep -q -- "$1" "$debug_log"; }
+
+wait_for 20 visible
+check "the window \"Brindle\" is shown" visible
+check "start-up made the watched folder's Temp" test -d "$watch/Temp"
+check "the tray icon is in the tray host" wait_for 10 has_tray_icon
+window=$(main_window)
+
+if [ -n "$screenshot" ] && [ -n "$window" ]; then
+  xdotool mousemove 1000 700  # the pointer away from the controls
+  sleep 0.5
+  import -window "$window" "$screenshot" && ok "screenshot $screenshot" || not_ok "screenshot"
+fi
+
+# --- The watch cycle ----------------------------------------------------------
+printf 'first' >"$watch/a.GDT"
+printf 'second' >"$watch/b.gdt"
+printf 'left alone' >"$watch/c.txt"
+check "two files picked up within the ticks" wait_for 15 has_lines "$record" 2
+check "a.GDT landed whole in Temp" test "$(cat "$watch/Temp/a.GDT" 2>/dev/null)" = first
+check "b.gdt landed in Temp" test "$(cat "$watch/Temp/b.gdt" 2>/dev/null)" = second
+check "picked files left the watched folder" test ! -e "$watch/a.GDT" -a ! -e "$watch/b.gdt"
+check "other files stay" test -e "$watch/c.txt" -a ! -e "$watch/Temp/c.txt"
+check "the command recorded each start" test "$(cat "$record")" = "$(printf 'picked\npicked')"
+for line in "Start Service" "Load Settings" "Done" "Start Timer" "Timer started" \
+  "Check folder: $watch" "File: a.GDT" "Delete $watch/a.GDT" "Shell \"$record_start\""; do
+  check "Debug.log has \"$line\"" debug_has " - $line"
+done
+check "no error was logged" test ! -s "$install/Logs/Error.log"
+
+# --- A close request hides; the service runs on -------------------------------
+"$close_window" "$window"
+check "a close request hides the window" wait_for 10 hidden
+check "the process stays after the close request" alive
+printf 'third' >"$watch/d.GDT"
+check "files are picked up while hidden" wait_for 15 has_lines "$record" 3
+check "the tray icon stays while hidden" has_tray_icon
+
+# --- Left click and double-click on the icon do nothing -----------------------
+point_at_icon
+xdotool click 1
+sleep 0.5
+xdotool click --repeat 2 --delay 80 1
+sleep 1
+check "a left click and a double-click leave the window hidden" hidden
+check "and open no menu" eval '! has_menu'
+
+# --- Right-click: "Open" --------------------------------------------------------
+check "right-click on the icon opens the menu; Open is picked" tray_menu Down Return
+check "\"Open\" shows the window again" wait_for 10 visible
+check "the program still runs" alive
+
+# --- A second copy ends at once -------------------------------------------------
+timeout 20 "$install/quillbeck" >"$work/second.log" 2>&1
+status=$?
+check "a second copy ends at once and quietly (status $status)" test "$status" -eq 0
+check "the first copy runs on" alive
+count=0
+for w in $(xdotool search --class quillbeck 2>/dev/null); do
+  xwininfo -id "$w" 2>/dev/null | grep -q 'IsViewable' && [ "$(xwininfo -id "$w" | awk '/Width:/ {print $2}')" -le 64 ] &&
+    count=$((count + 1))
+done
+check "still a single tray icon" test "$count" -eq 1
+
+# --- Right-click: "Close" ---------------------------------------------------------
+check "right-click on the icon opens the menu; Close is picked" tray_menu Down Down Return
+check "\"Close\" ends the program" wait_for 10 eval '! alive'
+check "and its icon has left the tray" wait_for 10 no_tray_icon
+check "nothing was saved on the way out" \
+  test "$(tr -d '\r' <"$install/Settings.ini" | grep -c .)" -eq 4
+
+if ((failures > 0)); then
+  echo "--- quillbeck output"; cat "$work/quillbeck.log"
+  echo "--- Debug.log"; cat "$debug_log" 2>/dev/null
+  echo "--- Error.log"; cat "$install/Logs/Error.log" 2>/dev/null
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "all checks passed"
