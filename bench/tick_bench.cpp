@@ -1,0 +1,500 @@
+// tick_bench: what one tick of the watch cycle costs, each figure measured
+// side by side with its yardstick in the same run, the contenders taking
+// turns, and the median of several rounds reported.
+//
+//   tick_bench pickup WORK [FILES] [ROUNDS]  one tick moving FILES small files
+//   tick_bench large  WORK [MIB] [ROUNDS]    one tick moving one large file
+//   tick_bench scale  WORK [FILES] [ROUNDS]  one tick over FILES that do not match
+//
+// WORK is a scratch folder on the file system to measure; everything made in
+// it is removed again. Each figure ends in lines of the form
+//   ROW|figure|ours|yardstick|ratio|target|met
+// that bench/run gathers into its table; the rest is detail for the reader.
+//
+// The tick is the real one: RunWatchCycle() over the real Linux file system
+// and launcher, with a window stub whose slot 1 holds the folder and the
+// command, the debug trace off.
+#include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "log/Global.h"
+#include "platform/file_system.h"
+#include "platform/platform.h"
+#include "platform/process_launcher.h"
+#include "platform/profile_store.h"
+#include "platform/runtime_error.h"
+#include "platform/system.h"
+#include "platform/window.h"
+#include "watch/watch_cycle.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kCommand = "/bin/true";
+
+// A window whose slot 1 holds one folder and one command; nothing else.
+class SlotWindow : public quillbeck::Window {
+ public:
+  SlotWindow(std::string folder, std::string command)
+      : folder_(std::move(folder)), command_(std::move(command)) {}
+  std::string FolderText(int slot) const override { return slot == 1 ? folder_ : ""; }
+  void SetFolderText(int, const std::string&) override {}
+  std::string ShellText(int slot) const override { return slot == 1 ? command_ : ""; }
+  void SetShellText(int, const std::string&) override {}
+  bool DebugChecked() const override { return false; }
+  void SetDebugChecked(bool) override {}
+  std::string StartCaption() const override { return "Stop Service"; }
+  void SetStartCaption(const std::string&) override {}
+  bool TimerEnabled() const override { return true; }
+  void SetTimerEnabled(bool) override {}
+  void AddTrayIcon() override {}
+  void RemoveTrayIcon() override {}
+  void SetVisible(bool) override {}
+  void RestoreNormalSize() override {}
+  void ShowMessageBox(const std::string&, quillbeck::MessageIcon) override {}
+  quillbeck::TrayChoice PopupTrayMenu() override { return quillbeck::TrayChoice::kNone; }
+  void EndImmediately() override {}
+
+ private:
+  std::string folder_;
+  std::string command_;
+};
+
+[[noreturn]] void Die(const std::string& what) {
+  std::fprintf(stderr, "tick_bench: %s: %s\n", what.c_str(), std::strerror(errno));
+  std::exit(1);
+}
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+std::string Samples(const std::vector<double>& values, double scale, const char* unit) {
+  std::string text;
+  char buffer[64];
+  for (const double v : values) {
+    std::snprintf(buffer, sizeof buffer, "%s%.3g", text.empty() ? "" : " ", v * scale);
+    text += buffer;
+  }
+  return text + " " + unit;
+}
+
+// SyncAll() flushes every dirty page, so no contender pays for the writes of
+// the one before it.
+void SyncAll() { sync(); }
+
+// WaitChildren() returns once every child of this process has ended: the
+// launcher's reaper threads have finished (each waits for its one child),
+// and anything left over is reaped here.
+void WaitChildren() {
+  for (;;) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    int threads = 1;
+    while (std::getline(status, line)) {
+      if (line.rfind("Threads:", 0) == 0) threads = std::atoi(line.c_str() + 8);
+    }
+    if (threads <= 1) break;
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+  }
+  while (waitpid(-1, nullptr, 0) > 0 || errno == EINTR) {
+  }
+}
+
+pid_t Spawn(const std::vector<std::string>& arguments) {
+  std::vector<char*> argv;
+  for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid;
+  const int result = posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ);
+  if (result != 0) {
+    errno = result;
+    Die("posix_spawn " + arguments[0]);
+  }
+  return pid;
+}
+
+void RunToEnd(const std::vector<std::string>& arguments) {
+  const pid_t pid = Spawn(arguments);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) Die("waitpid");
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    errno = 0;
+    Die(arguments[0] + " failed");
+  }
+}
+
+// ReadThrough() reads a file to its end, so its pages are in the cache.
+void ReadThrough(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) Die("open " + path);
+  std::vector<char> buffer(std::size_t{1} << 20);
+  while (read(fd, buffer.data(), buffer.size()) > 0) {
+  }
+  close(fd);
+}
+
+// A watched folder with its Temp subfolder, removed when it goes.
+class Folder {
+ public:
+  Folder(const std::string& work, const std::string& name) : path_(work + "/" + name) {
+    fs::remove_all(path_);
+    fs::create_directories(path_ + "/Temp");
+  }
+  ~Folder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) Die("create " + path);
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) Die("write " + path);
+    done += static_cast<std::size_t>(n);
+  }
+  close(fd);
+}
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+  std::mt19937_64 generator(seed);
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; i += 8) {
+    const std::uint64_t word = generator();
+    std::memcpy(bytes.data() + i, &word, std::min<std::size_t>(8, size - i));
+  }
+  return bytes;
+}
+
+// --- the tick -------------------------------------------------------------
+
+struct RealPlatform {
+  std::unique_ptr<quillbeck::FileSystem> fs = quillbeck::NewFileSystem();
+  std::unique_ptr<quillbeck::ProfileStore> profile = quillbeck::NewProfileStore();
+  std::unique_ptr<quillbeck::ProcessLauncher> launcher = quillbeck::NewProcessLauncher();
+  std::unique_ptr<quillbeck::Clock> clock = quillbeck::NewSystemClock();
+  quillbeck::Platform platform;
+  quillbeck::Global global;
+  explicit RealPlatform(const std::string& executable_folder)
+      : platform{*fs, *profile, *launcher, *clock, executable_folder}, global(platform) {}
+};
+
+// Tick() is the time of one real tick over `folder`, until every command it
+// started has ended.
+double Tick(const std::string& work, const std::string& folder) {
+  RealPlatform real(work);
+  SlotWindow window(folder, kCommand);
+  const Clock::time_point start = Clock::now();
+  try {
+    quillbeck::RunWatchCycle(real.platform, real.global, window);
+  } catch (const quillbeck::RuntimeError& error) {
+    std::fprintf(stderr, "tick_bench: the tick failed: %d %s\n", error.Number(),
+                 error.Description().c_str());
+    std::exit(1);
+  }
+  WaitChildren();
+  return Seconds(Clock::now() - start);
+}
+
+// --- the floor: the same work in the fewest system calls ----------------
+
+// Floor() moves every ".GDT" file of `folder` into Temp the way the tick
+// must at the least (open, a new file in Temp, copy_file_range, rename over
+// the destination, unlink, posix_spawn), then waits for the commands.
+// `durable` adds the fdatasync that the tick makes before it deletes.
+double Floor(const std::string& folder, bool durable) {
+  const Clock::time_point start = Clock::now();
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) Die("opendir " + folder);
+  std::vector<std::string> names;
+  while (const dirent* entry = readdir(dir)) {
+    if (entry->d_type != DT_REG) continue;
+    const std::size_t length = std::strlen(entry->d_name);
+    if (length >= 4 && strcasecmp(entry->d_name + length - 4, ".gdt") == 0) {
+      names.emplace_back(entry->d_name);
+    }
+  }
+  closedir(dir);
+  char* argv[] = {const_cast<char*>(kCommand), nullptr};
+  std::vector<pid_t> children;
+  for (const std::string& name : names) {
+    const std::string from = folder + "/" + name;
+    const std::string to = folder + "/Temp/" + name;
+    const std::string part = folder + "/Temp/." + name + ".part";
+    const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) Die("open " + from);
+    struct stat st;
+    if (fstat(in, &st) != 0) Die("fstat " + from);
+    const int out = open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (out < 0) Die("open " + part);
+    for (off_t left = st.st_size; left > 0;) {
+      const ssize_t n = copy_file_range(in, nullptr, out, nullptr, static_cast<std::size_t>(left), 0);
+      if (n <= 0) Die("copy_file_range " + from);
+      left -= n;
+    }
+    if (durable && fdatasync(out) != 0) Die("fdatasync " + part);
+    close(out);
+    close(in);
+    if (rename(part.c_str(), to.c_str()) != 0) Die("rename " + part);
+    if (unlink(from.c_str()) != 0) Die("unlink " + from);
+    pid_t pid;
+    if (posix_spawn(&pid, kCommand, nullptr, nullptr, argv, environ) != 0) Die("posix_spawn");
+    children.push_back(pid);
+  }
+  for (const pid_t pid : children) waitpid(pid, nullptr, 0);
+  return Seconds(Clock::now() - start);
+}
+
+// SpawnOnly() starts the command once per ".GDT" file and waits for them,
+// moving nothing: the part of the floor that process creation takes.
+double SpawnOnly(const std::string& folder, int files) {
+  const Clock::time_point start = Clock::now();
+  char* argv[] = {const_cast<char*>(kCommand), nullptr};
+  std::vector<pid_t> children;
+  for (int i = 0; i < files; ++i) {
+    pid_t pid;
+    if (posix_spawn(&pid, kCommand, nullptr, nullptr, argv, environ) != 0) Die("posix_spawn");
+    children.push_back(pid);
+  }
+  for (const pid_t pid : children) waitpid(pid, nullptr, 0);
+  (void)folder;
+  return Seconds(Clock::now() - start);
+}
+
+// ShellLoop() is the loop an administrator would write instead.
+double ShellLoop(const std::string& folder) {
+  const Clock::time_point start = Clock::now();
+  RunToEnd({"/bin/sh", "-c",
+            "cd \"$1\" && for f in *.GDT; do cp \"$f\" Temp/; rm \"$f\"; /bin/true & done; wait",
+            "sh", folder});
+  return Seconds(Clock::now() - start);
+}
+
+void PrintRow(const char* figure, const std::string& ours, const std::string& yardstick,
+              const std::string& ratio, const char* target, bool met) {
+  std::printf("ROW|%s|%s|%s|%s|%s|%s\n", figure, ours.c_str(), yardstick.c_str(), ratio.c_str(),
+              target, met ? "yes" : "NO");
+}
+
+std::string Format(const char* format, double value) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, format, value);
+  return buffer;
+}
+
+// --- the figures ------------------------------------------------------------
+
+int Pickup(const std::string& work, int files, int rounds) {
+  const std::string payload = RandomBytes(4096, 1);
+  auto fill = [&](const Folder& folder) {
+    for (int i = 0; i < files; ++i) {
+      WriteBytes(folder.path() + "/drop" + std::to_string(i) + ".GDT", payload);
+    }
+    SyncAll();
+  };
+  struct Contender {
+    const char* name;
+    std::function<double(const std::string&)> run;
+    std::vector<double> seconds;
+  };
+  std::vector<Contender> contenders = {
+      {"tick", [&](const std::string& f) { return Tick(work, f); }, {}},
+      {"floor", [](const std::string& f) { return Floor(f, false); }, {}},
+      {"floor+fdatasync", [](const std::string& f) { return Floor(f, true); }, {}},
+      {"shell loop", [](const std::string& f) { return ShellLoop(f); }, {}},
+      {"spawn only", [&](const std::string& f) { return SpawnOnly(f, files); }, {}},
+  };
+  for (int round = 0; round < rounds; ++round) {
+    for (Contender& contender : contenders) {
+      Folder folder(work, "pickup");
+      fill(folder);
+      contender.seconds.push_back(contender.run(folder.path()));
+      std::size_t moved = 0;
+      if (contender.name == std::string("spawn only")) continue;
+      for (const auto& entry : fs::directory_iterator(folder.path() + "/Temp")) {
+        moved += entry.path().extension() == ".GDT";
+      }
+      if (moved != static_cast<std::size_t>(files)) {
+        std::fprintf(stderr, "tick_bench: %s moved %zu of %d files\n", contender.name, moved, files);
+        return 1;
+      }
+      SyncAll();
+    }
+  }
+  std::printf("pick-up of %d files of 4 KiB with %s, %d rounds (per file):\n", files, kCommand,
+              rounds);
+  std::vector<double> per_file;
+  for (const Contender& contender : contenders) {
+    per_file.push_back(Median(contender.seconds) / files);
+    std::printf("  %-16s median %8.1f us   rounds: %s\n", contender.name, per_file.back() * 1e6,
+                Samples(contender.seconds, 1e6 / files, "us").c_str());
+  }
+  const double tick = per_file[0], floor = per_file[1], durable = per_file[2], shell = per_file[3];
+  const double spawn = per_file[4];
+  PrintRow("1a pick-up, per file vs floor", Format("%.0f us", tick * 1e6),
+           Format("%.0f us", floor * 1e6), Format("%.2fx", tick / floor), "<= 1.25x",
+           tick / floor <= 1.25);
+  PrintRow("1a' same, floor with fdatasync", Format("%.0f us", tick * 1e6),
+           Format("%.0f us", durable * 1e6), Format("%.2fx", tick / durable), "(info)", true);
+  PrintRow("1a'' floor's process start alone", Format("%.0f us", tick * 1e6),
+           Format("%.0f us", spawn * 1e6), Format("%.2fx", tick / spawn), "(info)", true);
+  PrintRow("1b pick-up, per file vs shell loop", Format("%.0f us", tick * 1e6),
+           Format("%.0f us", shell * 1e6), Format("%.2fx faster", shell / tick), ">= 4x faster",
+           shell / tick >= 4);
+  return 0;
+}
+
+int Large(const std::string& work, int mib, int rounds) {
+  Folder folder(work, "large");
+  const std::string source = folder.path() + "/big.GDT";
+  const std::string in_temp = folder.path() + "/Temp/big.GDT";
+  const std::string copy = folder.path() + "/Temp/big-copy.GDT";
+  {
+    const std::string chunk = RandomBytes(std::size_t{1} << 20, 2);
+    const int fd = open(source.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) Die("create " + source);
+    for (int i = 0; i < mib; ++i) {
+      if (write(fd, chunk.data(), chunk.size()) != static_cast<ssize_t>(chunk.size())) {
+        Die("write " + source);
+      }
+    }
+    close(fd);
+  }
+  SyncAll();
+  ReadThrough(source);  // warm the page cache once, for all
+  std::vector<double> tick, cp, cp_sync;
+  for (int round = 0; round < rounds; ++round) {
+    // Every contender reads the same cached source and writes a new file.
+    ReadThrough(source);
+    tick.push_back(Tick(work, folder.path()));
+    SyncAll();
+    if (rename(in_temp.c_str(), source.c_str()) != 0) Die("rename back");
+
+    Clock::time_point start = Clock::now();
+    RunToEnd({"/bin/cp", source, copy});
+    cp.push_back(Seconds(Clock::now() - start));
+    SyncAll();
+    unlink(copy.c_str());
+    SyncAll();
+
+    start = Clock::now();
+    RunToEnd({"/bin/cp", source, copy});
+    RunToEnd({"/bin/sync", "--data", copy});
+    cp_sync.push_back(Seconds(Clock::now() - start));
+    unlink(copy.c_str());
+    SyncAll();
+  }
+  const double bytes = static_cast<double>(mib) * (1 << 20);
+  auto rate = [&](double seconds) { return bytes / seconds / (1 << 20); };
+  std::printf("one file of %d MiB, %d rounds (MiB/s):\n", mib, rounds);
+  std::printf("  tick             median %7.0f MiB/s   rounds: %s\n", rate(Median(tick)),
+              Samples(tick, 1, "s").c_str());
+  std::printf("  cp               median %7.0f MiB/s   rounds: %s\n", rate(Median(cp)),
+              Samples(cp, 1, "s").c_str());
+  std::printf("  cp + sync --data median %7.0f MiB/s   rounds: %s\n", rate(Median(cp_sync)),
+              Samples(cp_sync, 1, "s").c_str());
+  const double ratio = Median(cp) / Median(tick);
+  PrintRow("2 large file, throughput vs cp", Format("%.0f MiB/s", rate(Median(tick))),
+           Format("%.0f MiB/s", rate(Median(cp))), Format("%.2fx", ratio), ">= 0.9x", ratio >= 0.9);
+  const double durable_ratio = Median(cp_sync) / Median(tick);
+  PrintRow("2' same, vs cp + sync --data", Format("%.0f MiB/s", rate(Median(tick))),
+           Format("%.0f MiB/s", rate(Median(cp_sync))), Format("%.2fx", durable_ratio), "(info)",
+           true);
+  return 0;
+}
+
+// WalkFloor() lists the folder and tests each name, as the tick must at the
+// least.
+double WalkFloor(const std::string& folder, std::size_t& matched) {
+  const Clock::time_point start = Clock::now();
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) Die("opendir " + folder);
+  matched = 0;
+  while (const dirent* entry = readdir(dir)) {
+    if (entry->d_type != DT_REG) continue;
+    const std::size_t length = std::strlen(entry->d_name);
+    matched += length >= 4 && strcasecmp(entry->d_name + length - 4, ".gdt") == 0;
+  }
+  closedir(dir);
+  return Seconds(Clock::now() - start);
+}
+
+int Scale(const std::string& work, int files, int rounds) {
+  Folder folder(work, "scale");
+  for (int i = 0; i < files; ++i) {
+    WriteBytes(folder.path() + "/record" + std::to_string(i) + ".dat", "");
+  }
+  SyncAll();
+  std::vector<double> tick, floor;
+  std::size_t matched = 0;
+  Tick(work, folder.path());  // warm the directory cache once, for both
+  for (int round = 0; round < rounds; ++round) {
+    tick.push_back(Tick(work, folder.path()));
+    floor.push_back(WalkFloor(folder.path(), matched));
+  }
+  if (matched != 0) return 1;
+  const double ours = Median(tick) / files, base = Median(floor) / files;
+  std::printf("one tick over %d files that do not match, %d rounds (per file):\n", files, rounds);
+  std::printf("  tick             median %6.3f us   rounds: %s\n", ours * 1e6,
+              Samples(tick, 1e6 / files, "us").c_str());
+  std::printf("  readdir floor    median %6.3f us   rounds: %s\n", base * 1e6,
+              Samples(floor, 1e6 / files, "us").c_str());
+  PrintRow("4 folder of 10,000 others, per file", Format("%.2f us", ours * 1e6),
+           Format("%.2f us", base * 1e6), Format("%.2fx", ours / base), "(none: known cost)",
+           true);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: %s pickup|large|scale WORK [COUNT] [ROUNDS]\n", argv[0]);
+    return 2;
+  }
+  const std::string mode = argv[1];
+  const std::string work = argv[2];
+  fs::create_directories(work);
+  auto arg = [&](int i, int fallback) { return argc > i ? std::atoi(argv[i]) : fallback; };
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  if (mode == "pickup") return Pickup(work, arg(3, 1000), arg(4, 5));
+  if (mode == "large") return Large(work, arg(3, 1024), arg(4, 3));
+  if (mode == "scale") return Scale(work, arg(3, 10000), arg(4, 21));
+  std::fprintf(stderr, "tick_bench: unknown mode %s\n", mode.c_str());
+  return 2;
+}
