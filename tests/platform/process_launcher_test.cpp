@@ -48,15 +48,6 @@ TEST_F(ProcessLauncherTest, StartsTheProgramWithItsArguments) {
   EXPECT_EQ(WaitForLines(record_, 1), "hello world\n");
 }
 
-TEST_F(ProcessLauncherTest, StartsOnceForEveryLaunchWithoutWaiting) {
-  std::string expected;
-  for (int i = 0; i < 20; ++i) {
-    Start("");
-    expected += "started\n";
-  }
-  EXPECT_EQ(WaitForLines(record_, 20), expected);
-}
-
 TEST_F(ProcessLauncherTest, CommandWithoutProgramRaises) {
   for (const char* command : {"", "   ", "\t"}) {
     EXPECT_THROW(launcher_->Launch(command), RuntimeError) << "[" << command << "]";
