@@ -137,6 +137,12 @@ check "the window \"Brindle\" is shown" visible
 check "start-up made the watched folder's Temp" test -d "$watch/Temp"
 check "the tray icon is in the tray host" wait_for 10 has_tray_icon
 window=$(main_window)
+# The client area is 8340 x 8055 twips at the screen's density (Qt's 96 dpi
+# times its scale factor).
+size=$(xwininfo -id "$window" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')
+expected=$(awk -v s="${QT_SCALE_FACTOR:-1}" 'function r(x) {return int(x + 0.5)}
+  BEGIN {print r(8340 * 96 * s / 1440) "x" r(8055 * 96 * s / 1440)}')
+check "the client area measures $expected pixels (it measures $size)" test "$size" = "$expected"
 
 if [ -n "$screenshot" ] && [ -n "$window" ]; then
   xdotool mousemove 1000 700  # the pointer away from the controls

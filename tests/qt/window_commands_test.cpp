@@ -42,6 +42,7 @@ TEST_F(CommandsTest, SavedSettingsComeBackAtTheNextStart) {
   form.Form_Load();
   EXPECT_EQ(window.txtFolder(2).text().toStdString(), data.Path());
   EXPECT_EQ(window.txtShell(2).text(), "run it");
+  EXPECT_EQ(window.txtFolder(2).cursorPosition(), 0) << "a long text shows its beginning";
   EXPECT_TRUE(window.chkDebug().isChecked());
   EXPECT_TRUE(form.global().bDebug);
   EXPECT_TRUE(Exists(data.Join("Temp")));

@@ -26,6 +26,13 @@ const ControlPlace& Place(std::string_view name) {
   std::abort();  // a name missing from the table is a programming error
 }
 
+// ShowFromStart() sets a field's text with the caret at its start, so a long
+// folder or command shows its beginning rather than its end.
+void ShowFromStart(QLineEdit& edit, const QString& text) {
+  edit.setText(text);
+  edit.setCursorPosition(0);
+}
+
 }  // namespace
 
 void EndProcessNow() { std::_Exit(0); }
@@ -139,13 +146,13 @@ void MainWindow::Attach(frmMain& form) {
 std::string MainWindow::FolderText(int slot) const { return Utf8(txtFolder_.at(static_cast<std::size_t>(slot))->text()); }
 
 void MainWindow::SetFolderText(int slot, const std::string& text) {
-  txtFolder_.at(static_cast<std::size_t>(slot))->setText(Utf8(text));
+  ShowFromStart(*txtFolder_.at(static_cast<std::size_t>(slot)), Utf8(text));
 }
 
 std::string MainWindow::ShellText(int slot) const { return Utf8(txtShell_.at(static_cast<std::size_t>(slot))->text()); }
 
 void MainWindow::SetShellText(int slot, const std::string& text) {
-  txtShell_.at(static_cast<std::size_t>(slot))->setText(Utf8(text));
+  ShowFromStart(*txtShell_.at(static_cast<std::size_t>(slot)), Utf8(text));
 }
 
 bool MainWindow::DebugChecked() const { return chkDebug_->checkState() != Qt::Unchecked; }
