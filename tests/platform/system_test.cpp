@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/file_system.h"
 #include "platform/process_launcher.h"
@@ -120,18 +121,40 @@ TEST_F(SingleInstanceLockTest, BrokenLockFolderNeverStopsTheService) {
   EXPECT_TRUE(AcquireSingleInstanceLock(program_.Path())->Acquired());
 }
 
+// LockFiles() lists the files in the lock folder.
+std::vector<std::string> LockFiles(const std::string& folder) {
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    files.push_back(entry.path().string());
+  }
+  return files;
+}
+
+TEST_F(SingleInstanceLockTest, LockFileGoesWithItsHolder) {
+  auto first = AcquireSingleInstanceLock(program_.Path());
+  ASSERT_EQ(LockFiles(runtime_.Path()).size(), 1u);
+  // A refused second copy leaves the holder's file alone.
+  EXPECT_FALSE(AcquireSingleInstanceLock(program_.Path())->Acquired());
+  ASSERT_EQ(LockFiles(runtime_.Path()).size(), 1u);
+  first.reset();
+  EXPECT_TRUE(LockFiles(runtime_.Path()).empty());
+}
+
 TEST_F(SingleInstanceLockTest, LockFileOfAnotherUserCountsForNothing) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to give the file away";
-  AcquireSingleInstanceLock(program_.Path());
   std::string lock_file;
-  for (const auto& entry : std::filesystem::directory_iterator(runtime_.Path())) {
-    lock_file = entry.path().string();
+  {
+    auto ours = AcquireSingleInstanceLock(program_.Path());
+    ASSERT_EQ(LockFiles(runtime_.Path()).size(), 1u);
+    lock_file = LockFiles(runtime_.Path())[0];
   }
-  ASSERT_FALSE(lock_file.empty());
-  ASSERT_EQ(chown(lock_file.c_str(), 4242, 4242), 0);
-  const int planted = open(lock_file.c_str(), O_RDWR | O_CLOEXEC);
+  // Another user plants a file of that name and holds a lock on it.
+  const int planted = open(lock_file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  ASSERT_GE(planted, 0);
+  ASSERT_EQ(fchown(planted, 4242, 4242), 0);
   ASSERT_EQ(flock(planted, LOCK_EX | LOCK_NB), 0);
   EXPECT_TRUE(AcquireSingleInstanceLock(program_.Path())->Acquired());
+  EXPECT_TRUE(testing::Exists(lock_file));
   close(planted);
 }
 #endif

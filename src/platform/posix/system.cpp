@@ -73,17 +73,26 @@ class SystemClock : public Clock {
   std::time_t Now() override { return std::time(nullptr); }
 };
 
+// The lock file is removed again by the copy that held it, so the folder
+// does not fill with the files of install folders long gone. Removing it
+// while still holding the lock, and checking after each flock that the name
+// still leads to the locked file, keeps two copies from ever holding locks
+// on two different files of the same name.
 class FlockInstanceLock : public SingleInstanceLock {
  public:
-  FlockInstanceLock(int fd, bool acquired) : fd_(fd), acquired_(acquired) {}
+  FlockInstanceLock(int fd, bool acquired, std::string path = std::string())
+      : fd_(fd), acquired_(acquired), path_(std::move(path)) {}
   ~FlockInstanceLock() override {
-    if (fd_ >= 0) close(fd_);
+    if (fd_ < 0) return;
+    unlink(path_.c_str());
+    close(fd_);
   }
   bool Acquired() const override { return acquired_; }
 
  private:
   int fd_;
   bool acquired_;
+  std::string path_;
 };
 
 // FNV-1a: a stable name for a folder, not a secret.
@@ -117,24 +126,35 @@ std::unique_ptr<SingleInstanceLock> AcquireSingleInstanceLock(const std::string&
 
   // Anything but a lock held elsewhere counts as acquired: a broken lock
   // folder must never keep the service from running.
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
-  if (fd < 0) return std::make_unique<FlockInstanceLock>(-1, true);
-  // In a shared /tmp another user could plant the file and hold it: only a
-  // lock file of our own can say that we already run.
-  struct stat st;
-  if (fstat(fd, &st) != 0 || st.st_uid != getuid()) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
+    if (fd < 0) break;
+    // In a shared /tmp another user could plant the file and hold it: only a
+    // lock file of our own can say that we already run.
+    struct stat st;
+    if (fstat(fd, &st) != 0 || st.st_uid != getuid()) {
+      close(fd);
+      break;
+    }
+    int result;
+    do {
+      result = flock(fd, LOCK_EX | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) {
+      const bool held_elsewhere = errno == EWOULDBLOCK;
+      close(fd);
+      if (held_elsewhere) return std::make_unique<FlockInstanceLock>(-1, false);
+      break;
+    }
+    // The holder before us may have removed the file meanwhile: then this
+    // lock is on a file nobody else will find, and the name is tried anew.
+    struct stat named;
+    if (stat(path.c_str(), &named) == 0 && named.st_dev == st.st_dev && named.st_ino == st.st_ino) {
+      return std::make_unique<FlockInstanceLock>(fd, true, path);
+    }
     close(fd);
-    return std::make_unique<FlockInstanceLock>(-1, true);
   }
-  int result;
-  do {
-    result = flock(fd, LOCK_EX | LOCK_NB);
-  } while (result != 0 && errno == EINTR);
-  if (result != 0 && errno == EWOULDBLOCK) {
-    close(fd);
-    return std::make_unique<FlockInstanceLock>(-1, false);
-  }
-  return std::make_unique<FlockInstanceLock>(fd, true);
+  return std::make_unique<FlockInstanceLock>(-1, true);
 }
 
 }  // namespace quillbeck
