@@ -115,10 +115,15 @@ TEST_F(ProcessLauncherTest, ChildInheritsNoDescriptorAndDefaultSignals) {
       << report;
 }
 
-// ZombieChildren() counts the children of this process that have ended but
-// were not reaped.
-int ZombieChildren() {
+struct Children {
+  int all = 0;
   int zombies = 0;
+};
+
+// ChildrenOfThisProcess() counts the children of this process, and among
+// them those that have ended but were not reaped.
+Children ChildrenOfThisProcess() {
+  Children children;
   DIR* proc = opendir("/proc");
   while (const dirent* entry = proc ? readdir(proc) : nullptr) {
     std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
@@ -129,10 +134,12 @@ int ZombieChildren() {
     char state = 0;
     long parent = 0;
     rest >> state >> parent;
-    zombies += state == 'Z' && parent == getpid();
+    if (parent != getpid()) continue;
+    ++children.all;
+    children.zombies += state == 'Z';
   }
   if (proc) closedir(proc);
-  return zombies;
+  return children;
 }
 
 TEST_F(ProcessLauncherTest, EndedChildrenAreReapedAndOthersLeftAlone) {
@@ -142,12 +149,15 @@ TEST_F(ProcessLauncherTest, EndedChildrenAreReapedAndOthersLeftAlone) {
   for (int i = 0; i < 30; ++i) Start("");
   WaitForLines(record_, 30);
   // Each child is reaped the moment it ends, with no further launch. Wait
-  // for that (a deadline, not a measurement): only our own child remains.
+  // until every launched child has ended (a deadline, not a measurement):
+  // then only our own child is left, unreaped.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (ZombieChildren() != 1 && std::chrono::steady_clock::now() < deadline) {
+  while (ChildrenOfThisProcess().all != 1 && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  EXPECT_EQ(ZombieChildren(), 1);
+  const Children left = ChildrenOfThisProcess();
+  EXPECT_EQ(left.all, 1);
+  EXPECT_EQ(left.zombies, 1);
   int status = 0;
   ASSERT_EQ(waitpid(own, &status, 0), own);
   EXPECT_EQ(WEXITSTATUS(status), 7);
