@@ -16,10 +16,11 @@ namespace {
 class Win32ProcessLauncher final : public ProcessLauncher {
  public:
   void Launch(const std::string& command) override {
-    // The system would take an empty or blank line as a program named by
-    // nothing; the answer is the same everywhere, so it is given here.
+    // What CreateProcessW answers to a blank line differs between systems;
+    // it names no program, which is said here in the Linux launcher's words.
     if (command.find_first_not_of(" \t") == std::string::npos)
-      RaiseSystemError(ERROR_FILE_NOT_FOUND, "(empty command)");
+      throw RuntimeError(ERROR_FILE_NOT_FOUND,
+                         "The command line names no program: \"" + command + "\"");
     // CreateProcessW may write into the command line, so it gets a copy that
     // ends in a zero of its own.
     std::wstring line = win32::Utf8ToWide(command);

@@ -72,8 +72,8 @@ class Win32ProfileStore final : public ProfileStore {
     // as lines of their own; a zero would silently cut the text.
     for (const std::string* text : {&section, &key, &value}) {
       if (ProfileTextHoldsLineBreak(*text) || text->find('\0') != std::string::npos)
-        RaiseSystemError(ERROR_INVALID_PARAMETER,
-                         "a settings text cannot hold a line break (" + key + ")");
+        throw RuntimeError(ERROR_INVALID_PARAMETER,
+                           "A settings value cannot hold a line break: " + key);
     }
     // Windows refuses to write a read-only file; saying so here keeps that
     // true where the attribute is not enforced for every user (Wine run as
