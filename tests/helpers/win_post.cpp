@@ -10,6 +10,8 @@
 //                             rectangle "x y width height" and presses keys on
 //                             it: down, up, return, escape
 //   win_post minimize         minimises the window (the title bar's button)
+//   win_post key <key>        posts a key press (tab, return, escape) to the
+//                             control that has the focus, as the keyboard would
 //   win_post rect <id>        prints the screen rectangle "x y width height" of
 //                             a control (0: the window's client area)
 //   win_post box              waits for a message box titled "Quillbeck",
@@ -50,6 +52,7 @@ std::string Narrow(const wchar_t* text) {
 }
 
 WPARAM KeyOf(const char* name) {
+  if (std::strcmp(name, "tab") == 0) return VK_TAB;
   if (std::strcmp(name, "down") == 0) return VK_DOWN;
   if (std::strcmp(name, "up") == 0) return VK_UP;
   if (std::strcmp(name, "return") == 0) return VK_RETURN;
@@ -57,14 +60,22 @@ WPARAM KeyOf(const char* name) {
   return 0;
 }
 
-int State(HWND window) {
+HWND Focus(HWND window) {
   GUITHREADINFO info{};
   info.cbSize = sizeof(info);
   GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
-  int focus = 0;
-  if (info.hwndFocus != nullptr && IsChild(window, info.hwndFocus)) {
-    focus = GetDlgCtrlID(info.hwndFocus);
-  }
+  return info.hwndFocus != nullptr && IsChild(window, info.hwndFocus) ? info.hwndFocus
+                                                                       : nullptr;
+}
+
+void PressKey(HWND target, WPARAM key) {
+  PostMessageW(target, WM_KEYDOWN, key, 1);
+  PostMessageW(target, WM_KEYUP, key, 0xC0000001);
+}
+
+int State(HWND window) {
+  HWND focused = Focus(window);
+  const int focus = focused != nullptr ? GetDlgCtrlID(focused) : 0;
   wchar_t caption[64] = {};
   GetWindowTextW(GetDlgItem(window, 100), caption, 64);
   std::printf("visible=%d iconic=%d focus=%d start=%s\n", IsWindowVisible(window) ? 1 : 0,
@@ -123,9 +134,15 @@ int main(int argc, char** argv) {
     for (int i = 2; i < argc; ++i) {
       const WPARAM key = KeyOf(argv[i]);
       if (key == 0) return 2;
-      PostMessageW(menu, WM_KEYDOWN, key, 1);
-      PostMessageW(menu, WM_KEYUP, key, 0xC0000001);
+      PressKey(menu, key);
     }
+    return 0;
+  }
+  if (command == "key" && argc == 3) {
+    HWND focused = Focus(window);
+    const WPARAM key = KeyOf(argv[2]);
+    if (focused == nullptr || key == 0) return 1;
+    PressKey(focused, key);
     return 0;
   }
   if (command == "minimize") {

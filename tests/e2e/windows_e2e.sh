@@ -1,0 +1,274 @@
+#!/usr/bin/env bash
+# End to end: Quillbeck.exe under Wine on a private X display (Xvfb) with a
+# tray host (trayer). Installs the program with a Settings.ini into a
+# temporary folder, drops ".GDT" files and checks what lands in Temp, what
+# the configured commands did and the debug trace; drives the window, the
+# real tray icon and its menu with the mouse and keyboard (xdotool) and with
+# messages (win_post); checks that a second copy ends at once, that a close
+# request only hides the window, that "Close" ends the program and takes its
+# icon away, and that the program lets a session end.
+#
+#   windows_e2e.sh <Quillbeck.exe> <record_start.exe> <win_post.exe>
+#
+# Every wait is bounded; the display, the tray host and the prefix's
+# wineserver are ended on exit, whatever happened.
+set -uo pipefail
+
+[ $# -eq 3 ] || { echo "usage: $0 Quillbeck.exe record_start.exe win_post.exe" >&2; exit 2; }
+here=$(cd "$(dirname "$0")" && pwd)
+wine_run="$here/../../scripts/wine-run"
+program=$(realpath "$1") record_start=$(realpath "$2") win_post=$(realpath "$3")
+
+export WINEPREFIX=${QUILLBECK_DISPLAY_WINEPREFIX:-${TMPDIR:-/tmp}/quillbeck-wine-display-$(id -u)}
+export WINEDEBUG=-all
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+work=$(mktemp -d "${TMPDIR:-/tmp}/quillbeck-e2e.XXXXXX")
+pids=()
+
+cleanup() {
+  "$wineserver" -k >/dev/null 2>&1 || true
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+pass() { echo "ok   - $*"; }
+fail() {
+  echo "FAIL - $*"
+  echo "       window now: $(wp state)"
+  failures=$((failures + 1))
+}
+# check <description> <command...>
+check() {
+  local what=$1
+  shift
+  if "$@"; then pass "$what"; else fail "$what"; fi
+}
+# wait_until <seconds> <command...>: polls every 0.2 s, bounded.
+wait_until() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.2
+  done
+}
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+wp() { "$wine_run" --timeout 30 "$win_post" "$@" 2>/dev/null | tr -d '\r'; }
+state_has() { wp state | grep -q -- "$1"; }
+alive() {
+  local stat
+  stat=$(ps -o stat= -p "$1" 2>/dev/null)
+  [ -n "$stat" ] && [[ $stat != Z* ]]
+}
+ended() { ! alive "$1"; }
+count() { grep -c -- "$2" "$1" 2>/dev/null; }
+has_lines() { [ "$(count "$1" "$2")" = "$3" ]; }
+file_is() { [ "$(cat "$1" 2>/dev/null)" = "$2" ]; }
+windows_named() { xdotool search --name "^$1\$" 2>/dev/null | wc -l; }
+
+# --- display and tray host ------------------------------------------------
+display=
+for n in $(seq 90 140); do
+  [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { display=$n; break; }
+done
+[ -n "$display" ] || { echo "no free X display" >&2; exit 1; }
+Xvfb ":$display" -screen 0 1280x1024x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+export DISPLAY=":$display"
+wait_until 10 xdpyinfo >/dev/null 2>&1 || { echo "Xvfb did not start" >&2; exit 1; }
+trayer --edge top --align right --widthtype pixel --width 120 --heighttype pixel \
+  --height 24 >/dev/null 2>&1 &
+pids+=($!)
+wait_until 10 xdotool search --name '^panel$' >/dev/null 2>&1
+
+# docked_icons: the Wine icons docked in the tray host, one "x y" (their
+# middle, on the screen) per line.
+docked_icons() {
+  local panel
+  panel=$(xdotool search --name '^panel$' 2>/dev/null | head -1)
+  [ -n "$panel" ] || return 0
+  xwininfo -tree -id "$panel" 2>/dev/null | awk '/"explorer.exe"/ {
+    split($(NF-1), size, "[x+]"); split($NF, at, "+");
+    print at[2] + int(size[1] / 2), at[3] + int(size[2] / 2) }'
+}
+icon_count_is() { [ "$(docked_icons | wc -l)" = "$1" ]; }
+# click_control <id>: a real left click in the middle of a control.
+click_control() {
+  local x y w h
+  read -r x y w h < <(wp rect "$1")
+  xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1
+}
+
+# --- installation ---------------------------------------------------------
+app="$work/app"
+mkdir -p "$app" "$work/watch1" "$work/watch2" "$work/watch3"
+touch "$work/watch3/Temp"  # a file named Temp: start-up stops at that slot
+cp "$program" "$app/Quillbeck.exe"
+record="$work/record.txt"
+recorder="$(windows_path "$record_start") $(windows_path "$record")"
+printf '[Quillbeck]\r\nDebug=1\r\nFolder 1=%s\r\nShell 1=%s slot1\r\nFolder 2=%s\r\nShell 2=%s slot2\r\n' \
+  "$(windows_path "$work/watch1")" "$recorder" "$(windows_path "$work/watch2")" "$recorder" \
+  >"$app/Settings.ini"
+debug_log="$app/Logs/Debug.log"
+
+# A Wine process that outlives every start of Quillbeck keeps Wine's side of
+# the tray running, so the removal of the icon can be seen.
+touch "$work/hold"
+"$wine_run" "$record_start" "$(windows_path "$work/keeper.txt")" --wait-while \
+  "$(windows_path "$work/hold")" >/dev/null 2>&1 &
+pids+=($!)
+wait_until 90 test -s "$work/keeper.txt" || echo "the keeper did not start" >&2
+
+# --- start-up ---------------------------------------------------------------
+# With no window manager the keyboard focus follows the pointer: keep it over
+# the place where the window will show.
+xdotool mousemove 200 200
+"$wine_run" --timeout 900 "$app/Quillbeck.exe" >/dev/null 2>&1 &
+main=$!
+pids+=($main)
+window_shows() { xdotool search --name '^Brindle$' >/dev/null 2>&1; }
+check "the window \"Brindle\" shows" wait_until 90 window_shows
+check "at normal size, the service running" \
+  wait_until 10 state_has 'visible=1 iconic=0 .*start=Stop Service'
+# Without a window manager Wine does not always activate a new window; a
+# click on a bare spot of it does, and the focus is then cmdStart's.
+read -r client_x client_y _ < <(wp rect 0)
+xdotool mousemove $((client_x + 4)) $((client_y + 4)) click 1 mousemove 200 200
+check "cmdStart has the focus" wait_until 10 state_has 'focus=100'
+check "start-up created the missing Temp folders" \
+  test -d "$work/watch1/Temp" -a -d "$work/watch2/Temp"
+startup_trace() {
+  grep -o -E 'Start Service|Load Settings|Done|Start Timer' "$debug_log" | head -4 | tr '\n' ,
+}
+check "start-up traced its four lines in order" \
+  test "$(startup_trace)" = "Start Service,Load Settings,Done,Start Timer,"
+check "the tray icon is docked in the tray host" wait_until 10 icon_count_is 1
+
+# --- keyboard: Tab walks from cmdStart to the first text boxes -----------------
+# Done before any command starts, since a started command takes the focus.
+# A real key press first (the pointer rests on the window, so the X focus is
+# there), then one posted to the focused control; both go through the
+# program's own message loop and the dialog manager.
+xdotool key Tab
+check "a real Tab moves the focus from cmdStart to txtFolder(1)" \
+  wait_until 5 state_has 'focus=111'
+wp key tab
+check "and the next to txtShell(1)" wait_until 5 state_has 'focus=121'
+
+# --- the watch cycle ---------------------------------------------------------
+printf 'one' >"$work/watch1/a.GDT"
+printf 'two' >"$work/watch1/b.gdt"
+printf 'three' >"$work/watch2/c.Gdt"
+printf 'keep' >"$work/watch1/keep.txt"
+check "three files picked up, a command started for each" wait_until 20 has_lines "$record" slot 3
+check "the files were moved into Temp whole" eval \
+  'file_is "$work/watch1/Temp/a.GDT" one && file_is "$work/watch1/Temp/b.gdt" two &&
+   file_is "$work/watch2/Temp/c.Gdt" three && [ ! -e "$work/watch1/a.GDT" ] &&
+   [ ! -e "$work/watch2/c.Gdt" ]'
+check "each slot started its own command" eval \
+  'has_lines "$record" slot1 2 && has_lines "$record" slot2 1'
+check "a file of another name stays" test -e "$work/watch1/keep.txt"
+check "the tick traced file, copy, delete and shell" eval \
+  'grep -q "File: c.Gdt" "$debug_log" && grep -q "Copy c.Gdt in .*watch2.Temp.$" <(tr -d "\r" <"$debug_log") &&
+   grep -q "Delete .*watch2.c.Gdt" "$debug_log" && grep -q "Shell .*slot2" "$debug_log"'
+
+# --- a close request hides the window; the service goes on ---------------------
+wp close
+check "a close request hides the window" wait_until 10 state_has 'visible=0'
+check "and the program stays" alive "$main"
+printf 'four' >"$work/watch2/d.GDT"
+check "the service works on while hidden" wait_until 20 has_lines "$record" slot 4
+
+# --- the real tray icon: left clicks do nothing, a right click opens the menu ----
+wait_until 10 icon_count_is 1
+read -r icon_x icon_y < <(docked_icons | head -1)
+if [ -n "${icon_x:-}" ]; then
+  xdotool mousemove "$icon_x" "$icon_y" click 1 sleep 0.5 click --repeat 2 --delay 80 1
+  sleep 1
+  check "a left click and a double-click on the icon do nothing" state_has 'visible=0'
+  xdotool mousemove "$icon_x" "$icon_y" click 3
+  if read -r mx my mw mh < <(wp menu) && [ -n "${mh:-}" ]; then
+    pass "a real right click on the icon opens the menu"
+    check "at the pointer" test $((icon_x - mx)) -le "$mw" -a $((my - icon_y)) -le 30
+    # "Open" is the upper of the two items.
+    xdotool mousemove $((mx + mw / 2)) $((my + mh / 4)) click 1
+    check "a real click on \"Open\" shows the window again" wait_until 10 state_has 'visible=1'
+  else
+    fail "a real right click on the icon opens the menu"
+  fi
+else
+  fail "no docked icon to click"
+fi
+
+# --- the menu by messages: dismissing it, "Open" on a minimised window ------------
+wp state | grep -q 'visible=1' || { wp tray 516; wp menu down return >/dev/null; }
+wp tray 516
+wp menu escape >/dev/null
+sleep 0.5
+check "a dismissed menu leaves the window as it was" state_has 'visible=1 iconic=0'
+wp minimize
+check "the window minimises" wait_until 10 state_has 'iconic=1'
+wp tray 516
+wp menu down return >/dev/null
+check "\"Open\" brings a minimised window back at normal size" \
+  wait_until 10 state_has 'visible=1 iconic=0'
+
+# --- Save by a real click, and its message box --------------------------------
+click_control 101
+box=$(wp box)
+check "Save answers \"Successfully saved.\" in a box owned by the window" \
+  grep -q 'owned=1 text=Successfully saved.' <<<"$box"
+check "Save wrote the eleven keys" eval \
+  'grep -q "^Debug=1" "$app/Settings.ini" && grep -q "^Shell 2=.*slot2" "$app/Settings.ini" &&
+   [ "$(grep -c -E "^(Folder|Shell) [1-5]=" "$app/Settings.ini")" = 10 ]'
+
+# --- Stop and Start by real clicks ----------------------------------------------
+click_control 100
+check "a click on \"Stop Service\" stops the service" wait_until 10 state_has 'start=Start Service'
+click_control 100
+check "a second click starts it again" wait_until 10 state_has 'start=Stop Service'
+
+# --- a second copy ends at once --------------------------------------------------
+"$wine_run" --timeout 60 "$app/Quillbeck.exe" >/dev/null 2>&1
+status=$?
+check "a second copy ends by itself (status $status)" test "$status" -eq 0
+check "the first copy runs on, with one window and one icon" eval \
+  'alive "$main" && [ "$(windows_named Brindle)" = 1 ] && icon_count_is 1'
+
+# --- "Close" ends the program and takes the icon away -----------------------------
+wp tray 516
+wp menu down down return >/dev/null
+check "\"Close\" ends the program" wait_until 20 ended "$main"
+check "and its icon is gone from the tray" wait_until 10 icon_count_is 0
+
+# --- the end of the session ends the program --------------------------------------
+"$wine_run" --timeout 900 "$app/Quillbeck.exe" >/dev/null 2>&1 &
+main=$!
+pids+=($main)
+wait_until 60 window_shows
+answer=$(wp endsession)
+check "the program lets the session end" grep -q 'query=1' <<<"$answer"
+check "and ends with it" wait_until 20 ended "$main"
+
+# --- a failed start-up step: a file named Temp in a watched folder -------------------
+printf '[Quillbeck]\r\nFolder 1=%s\r\nShell 1=x\r\n' "$(windows_path "$work/watch3")" \
+  >"$app/Settings.ini"
+"$wine_run" --timeout 900 "$app/Quillbeck.exe" >/dev/null 2>&1 &
+main=$!
+pids+=($main)
+box=$(wp box)
+check "a failed start-up shows the trap's box, standing alone" grep -q 'owned=0 text=.* - ' <<<"$box"
+check "and logs it under Form_Load" wait_until 10 grep -q 'Form_Load' "$app/Logs/Error.log"
+check "the window is shown after it all the same" wait_until 20 state_has 'visible=1'
+rm -f "$work/hold"
+
+if [ "$failures" -gt 0 ]; then
+  echo "$failures check(s) failed"
+  echo "--- Debug.log"; tail -n 30 "$debug_log" 2>/dev/null
+  echo "--- Error.log"; cat "$app/Logs/Error.log" 2>/dev/null
+  exit 1
+fi
+echo "all checks passed"

@@ -1,0 +1,538 @@
+// The Win32 main window against the real window system (under Wine in the
+// cross build): layout in twips at the window's DPI, fonts, control kinds,
+// tab order and the keyboard, the seam's controls, and the events that
+// reach frmMain (clicks, ticks, close requests, the tray's notifications,
+// its popup menu and the message boxes).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/frmMain.h"
+#include "platform/file_system.h"
+#include "platform/platform.h"
+#include "platform/process_launcher.h"
+#include "platform/profile_store.h"
+#include "platform/system.h"
+#include "platform/win32/text_conversion.h"
+#include "platform/win32/ui/layout.h"
+#include "platform/win32/ui/main_window.h"
+#include "support/temp_folder.h"
+
+namespace quillbeck::win32 {
+namespace {
+
+using quillbeck::testing::Exists;
+using quillbeck::testing::ReadFile;
+using quillbeck::testing::TempFolder;
+using quillbeck::testing::WriteFile;
+
+class WindowTest : public ::testing::Test {
+ protected:
+  WindowTest()
+      : fs_(NewFileSystem()),
+        profile_(NewProfileStore()),
+        launcher_(NewProcessLauncher()),
+        clock_(NewSystemClock()),
+        platform_{*fs_, *profile_, *launcher_, *clock_, folder_.Path()},
+        window_(GetModuleHandleW(nullptr)),
+        form_(platform_, window_) {
+    window_.Create(form_);
+  }
+
+  HWND Main() const { return window_.handle(); }
+  HWND Control(int id) const { return window_.Control(id); }
+
+  // Show() shows the window as the program does after start-up.
+  void Show() {
+    window_.ShowFirst();
+    Pump();
+  }
+
+  // Pump() handles what is queued, as the message loop would.
+  void Pump() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (IsDialogMessageW(Main(), &message)) continue;
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+
+  // PressKey() hands a key press to the dialog manager as the loop does.
+  void PressKey(WPARAM key) {
+    MSG message{GetFocus(), WM_KEYDOWN, key, 1, 0, {}};
+    if (!IsDialogMessageW(Main(), &message)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    Pump();
+  }
+
+  std::wstring WindowText(HWND window) const {
+    wchar_t text[256] = {};
+    GetWindowTextW(window, text, 256);
+    return text;
+  }
+
+  // ClientRect() is a control's rectangle in the main window's client area.
+  RECT ClientRect(HWND control) const {
+    RECT rect;
+    GetWindowRect(control, &rect);
+    MapWindowPoints(HWND_DESKTOP, Main(), reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+  }
+
+  TempFolder folder_;
+  std::unique_ptr<FileSystem> fs_;
+  std::unique_ptr<ProfileStore> profile_;
+  std::unique_ptr<ProcessLauncher> launcher_;
+  std::unique_ptr<Clock> clock_;
+  Platform platform_;
+  MainWindow window_;
+  frmMain form_;
+};
+
+// RecordStart() is the recording helper as Windows names it (the build
+// gives its path on the host, which Wine sees under drive Z:).
+std::string RecordStart() {
+  std::string path = QUILLBECK_RECORD_START;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path.rfind("\\", 0) == 0 ? "Z:" + path : path;
+}
+
+// WhileModal() runs `action` on another thread once a window of `class_name`
+// (and `title`, when given) of this process shows, and returns whether it
+// appeared; the calling thread meanwhile runs `modal`, which waits for it.
+bool WhileModal(const wchar_t* class_name, const wchar_t* title,
+                const std::function<void(HWND)>& action, const std::function<void()>& modal) {
+  std::atomic<bool> found{false};
+  std::thread helper([&] {
+    for (int i = 0; i < 500; ++i) {
+      HWND window = FindWindowW(class_name, title);
+      if (window != nullptr && IsWindowVisible(window)) {
+        found = true;
+        action(window);
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  modal();
+  helper.join();
+  return found;
+}
+
+void PressOnMenu(HWND menu, std::vector<WPARAM> keys) {
+  for (WPARAM key : keys) {
+    PostMessageW(menu, WM_KEYDOWN, key, 1);
+    PostMessageW(menu, WM_KEYUP, key, 0xC0000001);
+  }
+}
+
+TEST_F(WindowTest, ClientAreaIsTheLayoutsSizeAtTheWindowsDpi) {
+  const int dpi = static_cast<int>(GetDpiForWindow(Main()));
+  RECT client;
+  GetClientRect(Main(), &client);
+  EXPECT_EQ(client.right, MulDiv(8340, dpi, 1440));
+  EXPECT_EQ(client.bottom, MulDiv(8055, dpi, 1440));
+  if (dpi == 96) {
+    EXPECT_EQ(client.right, 556);
+    EXPECT_EQ(client.bottom, 537);
+  }
+}
+
+TEST_F(WindowTest, FrameIsFixedWithCaptionCloseAndMinimize) {
+  EXPECT_EQ(WindowText(Main()), L"Brindle");
+  const LONG style = GetWindowLongW(Main(), GWL_STYLE);
+  EXPECT_TRUE(style & WS_CAPTION);
+  EXPECT_TRUE(style & WS_SYSMENU);
+  EXPECT_TRUE(style & WS_MINIMIZEBOX);
+  EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+  EXPECT_FALSE(style & WS_THICKFRAME);
+  EXPECT_FALSE(IsWindowVisible(Main())) << "hidden until start-up has run";
+  EXPECT_EQ(GetMenu(Main()), nullptr) << "no menu bar";
+}
+
+// Every control in its place, converted from twips at the window's DPI
+// (MulDiv rounds to the nearest pixel).
+TEST_F(WindowTest, EveryControlStandsWhereTheTwipsTableSays) {
+  const int dpi = static_cast<int>(GetDpiForWindow(Main()));
+  for (const ControlSpec& spec : kControls) {
+    SCOPED_TRACE(spec.id);
+    const RECT rect = ClientRect(Control(spec.id));
+    EXPECT_EQ(rect.left, MulDiv(spec.left, dpi, 1440));
+    EXPECT_EQ(rect.top, MulDiv(spec.top, dpi, 1440));
+    EXPECT_EQ(rect.right - rect.left, MulDiv(spec.width, dpi, 1440));
+    EXPECT_EQ(rect.bottom - rect.top, MulDiv(spec.height, dpi, 1440));
+  }
+  if (dpi == 96) {  // a few rows of the table, worked out by hand
+    const RECT start = ClientRect(Control(kIdStart));
+    EXPECT_EQ(start.left, 336);
+    EXPECT_EQ(start.top, 480);
+    EXPECT_EQ(start.right, 336 + 202);
+    EXPECT_EQ(start.bottom, 480 + 52);
+    const RECT shell5 = ClientRect(Control(ShellId(5)));
+    EXPECT_EQ(shell5.left, 93);
+    EXPECT_EQ(shell5.top, 381);
+    EXPECT_EQ(shell5.right, 93 + 445);
+    EXPECT_EQ(shell5.bottom, 381 + 25);
+  }
+}
+
+struct ControlCase {
+  int id;
+  const wchar_t* class_name;
+  LONG type;  // the low style bits that make the kind
+  const wchar_t* text;
+  int weight;      // 0: no font of its own
+  int height_96;   // LOGFONT height at 96 dpi
+};
+
+class ControlKindTest : public WindowTest, public ::testing::WithParamInterface<ControlCase> {};
+
+TEST_P(ControlKindTest, HasItsKindTextAndFont) {
+  const ControlCase& c = GetParam();
+  HWND control = Control(c.id);
+  ASSERT_NE(control, nullptr);
+  wchar_t class_name[64];
+  GetClassNameW(control, class_name, 64);
+  EXPECT_EQ(_wcsicmp(class_name, c.class_name), 0) << class_name;
+  const LONG style = GetWindowLongW(control, GWL_STYLE);
+  if (_wcsicmp(c.class_name, L"Button") == 0) {
+    EXPECT_EQ(style & BS_TYPEMASK, c.type);
+  } else if (_wcsicmp(c.class_name, L"Static") == 0) {
+    EXPECT_EQ(style & SS_TYPEMASK, c.type);
+  } else {
+    EXPECT_TRUE(style & ES_AUTOHSCROLL);
+    EXPECT_FALSE(style & (ES_MULTILINE | ES_READONLY | ES_PASSWORD));
+    EXPECT_GE(static_cast<unsigned long>(SendMessageW(control, EM_GETLIMITTEXT, 0, 0)),
+              0x7FFFFFFEul) << "no length limit of its own";
+  }
+  EXPECT_EQ(WindowText(control), c.text);
+  auto font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+  if (c.weight == 0) return;
+  ASSERT_NE(font, nullptr);
+  LOGFONTW log{};
+  ASSERT_NE(GetObjectW(font, sizeof(log), &log), 0);
+  EXPECT_STREQ(log.lfFaceName, L"MS Sans Serif");
+  EXPECT_EQ(log.lfCharSet, ANSI_CHARSET);
+  EXPECT_EQ(log.lfWeight, c.weight);
+  EXPECT_FALSE(log.lfItalic || log.lfUnderline || log.lfStrikeOut);
+  const UINT dpi = GetDpiForWindow(Main());
+  // 9.75 pt and 13.5 pt are whole pixels at 96 dpi: 13 and 18.
+  EXPECT_EQ(log.lfHeight, -MulDiv(c.height_96, static_cast<int>(dpi), 96));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layout, ControlKindTest,
+    ::testing::Values(
+        ControlCase{kIdStart, L"Button", BS_PUSHBUTTON, L"Start Service", 700, 18},
+        ControlCase{kIdSave, L"Button", BS_PUSHBUTTON, L"Save", 700, 18},
+        ControlCase{kIdDebug, L"Button", BS_AUTOCHECKBOX, L"Debug Log", 700, 13},
+        ControlCase{LabelId(0), L"Static", SS_LEFT, L"Folder 1:", 700, 13},
+        ControlCase{LabelId(5), L"Static", SS_LEFT, L"Shell 3:", 700, 13},
+        ControlCase{LabelId(8), L"Static", SS_LEFT, L"Folder 5:", 700, 13},
+        ControlCase{FolderId(1), L"Edit", 0, L"", 400, 13},
+        ControlCase{ShellId(5), L"Edit", 0, L"", 400, 13},
+        ControlCase{kIdPicture, L"Static", SS_ICON, L"", 0, 0}));
+
+TEST_F(WindowTest, PictureShowsTheProgramsIcon) {
+  EXPECT_NE(SendMessageW(Control(kIdPicture), STM_GETICON, 0, 0), 0);
+  EXPECT_NE(SendMessageW(Main(), WM_GETICON, ICON_BIG, 0), 0);
+}
+
+// The face GDI actually gives for "MS Sans Serif" depends on the system;
+// recorded in the test's output for the record.
+TEST_F(WindowTest, ReportsTheFaceBehindMsSansSerif) {
+  HDC dc = GetDC(Control(kIdDebug));
+  auto font = reinterpret_cast<HFONT>(SendMessageW(Control(kIdDebug), WM_GETFONT, 0, 0));
+  HGDIOBJ old = SelectObject(dc, font);
+  wchar_t face[LF_FACESIZE] = {};
+  GetTextFaceW(dc, LF_FACESIZE, face);
+  TEXTMETRICW metrics{};
+  GetTextMetricsW(dc, &metrics);
+  SelectObject(dc, old);
+  ReleaseDC(Control(kIdDebug), dc);
+  const std::wstring text = face;
+  RecordProperty("face", WideToUtf8(text));
+  std::printf("MS Sans Serif is drawn as \"%ls\", %ld px high, weight %ld, %s\n", face,
+              metrics.tmHeight, metrics.tmWeight,
+              (metrics.tmPitchAndFamily & TMPF_TRUETYPE) ? "TrueType" : "raster");
+  EXPECT_NE(text, L"");
+}
+
+TEST_F(WindowTest, FocusStartsOnStartServiceAndTabWalksTheTabIndexOrder) {
+  Show();
+  ASSERT_EQ(GetFocus(), Control(kIdStart));
+  std::vector<int> expected;
+  for (int slot = 1; slot <= 5; ++slot) {
+    expected.push_back(FolderId(slot));
+    expected.push_back(ShellId(slot));
+  }
+  expected.push_back(kIdSave);
+  expected.push_back(kIdDebug);
+  expected.push_back(kIdStart);  // and round again
+  for (int id : expected) {
+    PressKey(VK_TAB);
+    EXPECT_EQ(GetDlgCtrlID(GetFocus()), id);
+  }
+  // Shift+Tab goes back: from cmdStart to chkDebug.
+  BYTE keys[256];
+  GetKeyboardState(keys);
+  keys[VK_SHIFT] = 0x80;
+  SetKeyboardState(keys);
+  PressKey(VK_TAB);
+  keys[VK_SHIFT] = 0;
+  SetKeyboardState(keys);
+  EXPECT_EQ(GetDlgCtrlID(GetFocus()), kIdDebug);
+}
+
+TEST_F(WindowTest, TextsRoundTripAsUtf8WithoutLimit) {
+  const std::string accented = "C:\\D\xC3\xA4ten\\\xE2\x82\xAC \xE6\x97\xA5\xE6\x9C\xAC";
+  const std::string long_text(5000, 'x');
+  for (int slot = 1; slot <= 5; ++slot) {
+    window_.SetFolderText(slot, accented + std::to_string(slot));
+    window_.SetShellText(slot, long_text + std::to_string(slot));
+  }
+  for (int slot = 1; slot <= 5; ++slot) {
+    EXPECT_EQ(window_.FolderText(slot), accented + std::to_string(slot));
+    EXPECT_EQ(window_.ShellText(slot), long_text + std::to_string(slot));
+  }
+  window_.SetStartCaption("Stop Service");
+  EXPECT_EQ(window_.StartCaption(), "Stop Service");
+  EXPECT_EQ(WindowText(Control(kIdStart)), L"Stop Service");
+}
+
+TEST_F(WindowTest, DebugBoxSetFromTheCoreRaisesNoClickButAUserClickDoes) {
+  window_.SetDebugChecked(true);
+  EXPECT_TRUE(window_.DebugChecked());
+  EXPECT_FALSE(form_.global().bDebug) << "BM_SETCHECK must not run chkDebug_Click";
+  window_.SetDebugChecked(false);
+  SendMessageW(Control(kIdDebug), BM_CLICK, 0, 0);
+  EXPECT_TRUE(window_.DebugChecked());
+  EXPECT_TRUE(form_.global().bDebug);
+  SendMessageW(Control(kIdDebug), BM_CLICK, 0, 0);
+  EXPECT_FALSE(form_.global().bDebug);
+}
+
+TEST_F(WindowTest, StartButtonClickSwitchesTheRealTimer) {
+  EXPECT_TRUE(window_.TimerEnabled()) << "created enabled";
+  window_.SetStartCaption("Stop Service");
+  SendMessageW(Control(kIdStart), BM_CLICK, 0, 0);
+  EXPECT_EQ(window_.StartCaption(), "Start Service");
+  EXPECT_FALSE(window_.TimerEnabled());
+  // The timer is really gone: there is nothing left to kill.
+  EXPECT_FALSE(KillTimer(Main(), MainWindow::kWorkTimer));
+  SendMessageW(Control(kIdStart), BM_CLICK, 0, 0);
+  EXPECT_EQ(window_.StartCaption(), "Stop Service");
+  EXPECT_TRUE(window_.TimerEnabled());
+  EXPECT_TRUE(KillTimer(Main(), MainWindow::kWorkTimer));
+}
+
+TEST_F(WindowTest, TimerMessageRunsATickOverTheTextBoxes) {
+  const std::string watched = folder_.Make("in");
+  folder_.Make("in\\Temp");
+  WriteFile(folder_.Join("in\\a.GDT"), "payload");
+  window_.SetFolderText(2, watched);
+  const std::string record = folder_.Join("record.txt");
+  window_.SetShellText(2, RecordStart() + " " + record + " slot2");
+  SendMessageW(Main(), WM_TIMER, MainWindow::kWorkTimer, 0);
+  EXPECT_FALSE(Exists(folder_.Join("in\\a.GDT")));
+  EXPECT_EQ(ReadFile(folder_.Join("in\\Temp\\a.GDT")), "payload");
+  for (int i = 0; i < 250 && !Exists(record); ++i) Sleep(20);
+  EXPECT_NE(ReadFile(record).find("slot2"), std::string::npos) << "the slot's command ran";
+}
+
+struct CloseCase {
+  const char* name;
+  UINT message;
+  WPARAM wparam;
+};
+
+class CloseRequestTest : public WindowTest, public ::testing::WithParamInterface<CloseCase> {};
+
+TEST_P(CloseRequestTest, HidesTheWindowAndKeepsTheTimer) {
+  Show();
+  ASSERT_TRUE(IsWindowVisible(Main()));
+  SendMessageW(Main(), GetParam().message, GetParam().wparam, 0);
+  Pump();
+  EXPECT_FALSE(IsWindowVisible(Main()));
+  EXPECT_TRUE(IsWindow(Main()));
+  EXPECT_TRUE(window_.TimerEnabled());
+}
+
+INSTANTIATE_TEST_SUITE_P(Requests, CloseRequestTest,
+                         ::testing::Values(CloseCase{"close", WM_CLOSE, 0},
+                                           CloseCase{"system_menu", WM_SYSCOMMAND, SC_CLOSE}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(WindowTest, LetsTheSessionEnd) {
+  Show();
+  EXPECT_EQ(SendMessageW(Main(), WM_QUERYENDSESSION, 0, 0), TRUE);
+  EXPECT_TRUE(IsWindowVisible(Main())) << "asking is not a close request";
+  // The end itself (WM_ENDSESSION) ends the process: the end-to-end test
+  // covers it.
+}
+
+TEST_F(WindowTest, EnterAndEscapeClickNothingExceptAFocusedButton) {
+  window_.SetStartCaption("Stop Service");
+  Show();
+  SetFocus(Control(FolderId(1)));
+  PressKey(VK_RETURN);
+  PressKey(VK_ESCAPE);
+  EXPECT_EQ(window_.StartCaption(), "Stop Service") << "no default button";
+  EXPECT_TRUE(IsWindowVisible(Main())) << "no cancel button";
+  const LONG style = GetWindowLongW(Control(kIdStart), GWL_STYLE);
+  EXPECT_EQ(style & BS_TYPEMASK, BS_PUSHBUTTON);
+  SetFocus(Control(kIdStart));
+  PressKey(VK_RETURN);
+  EXPECT_EQ(window_.StartCaption(), "Start Service");
+  EXPECT_EQ(GetWindowLongW(Control(kIdStart), GWL_STYLE) & BS_TYPEMASK, BS_PUSHBUTTON)
+      << "the dialog manager must not make it a default button";
+}
+
+TEST_F(WindowTest, TrayNotificationsOtherThanRightPressDoNothing) {
+  for (UINT mouse : {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK,
+                     WM_RBUTTONUP, WM_RBUTTONDBLCLK}) {
+    SendMessageW(Main(), TrayIcon::kCallbackMessage, TrayIcon::kId, mouse);
+  }
+  Pump();
+  EXPECT_FALSE(IsWindowVisible(Main())) << "in particular a double-click does not show it";
+}
+
+TEST_F(WindowTest, RightPressOpensTheMenuAndOpenShowsTheWindow) {
+  const bool opened = WhileModal(
+      L"#32768", nullptr,
+      [](HWND menu) { PressOnMenu(menu, {VK_DOWN, VK_RETURN}); },
+      [&] {
+        SendMessageW(Main(), TrayIcon::kCallbackMessage, TrayIcon::kId, WM_RBUTTONDOWN);
+      });
+  ASSERT_TRUE(opened);
+  Pump();
+  EXPECT_TRUE(IsWindowVisible(Main()));
+  EXPECT_FALSE(IsIconic(Main()));
+}
+
+TEST_F(WindowTest, DismissedMenuLeavesTheWindowHidden) {
+  const bool opened = WhileModal(
+      L"#32768", nullptr, [](HWND menu) { PressOnMenu(menu, {VK_ESCAPE}); },
+      [&] {
+        SendMessageW(Main(), TrayIcon::kCallbackMessage, TrayIcon::kId, WM_RBUTTONDOWN);
+      });
+  ASSERT_TRUE(opened);
+  Pump();
+  EXPECT_FALSE(IsWindowVisible(Main()));
+}
+
+TEST_F(WindowTest, OpenRestoresAMinimisedWindowToNormalSize) {
+  Show();
+  ShowWindow(Main(), SW_MINIMIZE);
+  SendMessageW(Main(), WM_CLOSE, 0, 0);
+  ASSERT_FALSE(IsWindowVisible(Main()));
+  form_.mnuOpen_Click();
+  Pump();
+  EXPECT_TRUE(IsWindowVisible(Main()));
+  EXPECT_FALSE(IsIconic(Main()));
+  RECT client;
+  GetClientRect(Main(), &client);
+  EXPECT_GT(client.right, 0);
+}
+
+struct BoxSeen {
+  bool owned_by_window = false;
+  bool has_icon = false;
+  std::wstring text;
+};
+
+BOOL CALLBACK FindIcon(HWND child, LPARAM found) {
+  wchar_t class_name[16] = {};
+  GetClassNameW(child, class_name, 16);
+  if (_wcsicmp(class_name, L"Static") == 0 &&
+      (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+      IsWindowVisible(child) && SendMessageW(child, STM_GETICON, 0, 0) != 0) {
+    *reinterpret_cast<bool*>(found) = true;
+  }
+  return TRUE;
+}
+
+BoxSeen AnswerBox(HWND box, HWND window) {
+  BoxSeen seen;
+  seen.owned_by_window = GetWindow(box, GW_OWNER) == window;
+  EnumChildWindows(box, &FindIcon, reinterpret_cast<LPARAM>(&seen.has_icon));
+  wchar_t text[256] = {};
+  GetWindowTextW(GetDlgItem(box, 0xFFFF), text, 256);
+  seen.text = text;
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  return seen;
+}
+
+TEST_F(WindowTest, SaveShowsAnInformationBoxOwnedByTheShownWindow) {
+  Show();
+  BoxSeen seen;
+  const bool shown = WhileModal(
+      L"#32770", L"Quillbeck", [&](HWND box) { seen = AnswerBox(box, Main()); },
+      [&] { SendMessageW(Control(kIdSave), BM_CLICK, 0, 0); });
+  ASSERT_TRUE(shown) << "a box titled Quillbeck";
+  EXPECT_EQ(seen.text, L"Successfully saved.");
+  EXPECT_TRUE(seen.owned_by_window);
+  EXPECT_TRUE(seen.has_icon);
+  EXPECT_NE(ReadFile(folder_.Join("Settings.ini")).find("Debug=0"), std::string::npos);
+}
+
+TEST_F(WindowTest, ErrorBoxReachesTheUserWhileTheWindowIsHidden) {
+  // A slot whose Temp is missing fails at the copy of every tick.
+  folder_.Make("in");
+  WriteFile(folder_.Join("in\\a.GDT"), "x");
+  window_.SetFolderText(1, folder_.Join("in"));
+  BoxSeen seen;
+  const bool shown = WhileModal(
+      L"#32770", L"Quillbeck", [&](HWND box) { seen = AnswerBox(box, Main()); },
+      [&] { SendMessageW(Main(), WM_TIMER, MainWindow::kWorkTimer, 0); });
+  ASSERT_TRUE(shown);
+  EXPECT_FALSE(seen.owned_by_window) << "a hidden owner would hide the box";
+  EXPECT_FALSE(seen.has_icon) << "the trap's box has no icon";
+  EXPECT_NE(seen.text.find(L" - "), std::wstring::npos);
+}
+
+TEST_F(WindowTest, DpiChangeLaysTheControlsOutAgain) {
+  RECT suggested;
+  GetWindowRect(Main(), &suggested);
+  SendMessageW(Main(), WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+  EXPECT_EQ(window_.dpi(), 144u);
+  for (const ControlSpec& spec : kControls) {
+    SCOPED_TRACE(spec.id);
+    const RECT rect = ClientRect(Control(spec.id));
+    EXPECT_EQ(rect.left, MulDiv(spec.left, 144, 1440));
+    EXPECT_EQ(rect.top, MulDiv(spec.top, 144, 1440));
+    EXPECT_EQ(rect.right - rect.left, MulDiv(spec.width, 144, 1440));
+    EXPECT_EQ(rect.bottom - rect.top, MulDiv(spec.height, 144, 1440));
+  }
+  LOGFONTW log{};
+  GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Control(kIdSave), WM_GETFONT, 0, 0)),
+             sizeof(log), &log);
+  EXPECT_EQ(log.lfHeight, -27) << "13.5 pt at 144 dpi";
+  GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Control(FolderId(1)), WM_GETFONT, 0, 0)),
+             sizeof(log), &log);
+  EXPECT_EQ(log.lfHeight, -20) << "9.75 pt at 144 dpi is 19.5, rounded up";
+  // The window asks for the outer size that keeps the client area exact.
+  SIZE size{};
+  EXPECT_TRUE(SendMessageW(Main(), WM_GETDPISCALEDSIZE, 144, reinterpret_cast<LPARAM>(&size)));
+  RECT expected{0, 0, 834, 806};
+  AdjustWindowRectExForDpi(&expected, GetWindowLongW(Main(), GWL_STYLE), FALSE, 0, 144);
+  EXPECT_EQ(size.cx, expected.right - expected.left);
+  EXPECT_EQ(size.cy, expected.bottom - expected.top);
+}
+
+}  // namespace
+}  // namespace quillbeck::win32
