@@ -13,7 +13,8 @@
 //   win_post key <key>        posts a key press (tab, return, escape) to the
 //                             control that has the focus, as the keyboard would
 //   win_post rect <id>        prints the screen rectangle "x y width height" of
-//                             a control (0: the window's client area)
+//                             a control (0: the window's client area, -1: the
+//                             whole window with its frame)
 //   win_post box              waits for a message box titled "Quillbeck",
 //                             prints its text and owner ("owned=0|1"), answers OK
 //   win_post endsession       asks the window whether the session may end, prints
@@ -85,7 +86,9 @@ int State(HWND window) {
 
 int Rect(HWND window, int id) {
   RECT rect{};
-  if (id == 0) {
+  if (id == -1) {
+    GetWindowRect(window, &rect);
+  } else if (id == 0) {
     GetClientRect(window, &rect);
     MapWindowPoints(window, HWND_DESKTOP, reinterpret_cast<POINT*>(&rect), 2);
   } else {
