@@ -15,8 +15,9 @@
 //   win_post rect <id>        prints the screen rectangle "x y width height" of
 //                             a control (0: the window's client area, -1: the
 //                             whole window with its frame)
-//   win_post box              waits for a message box titled "Quillbeck",
-//                             prints its text and owner ("owned=0|1"), answers OK
+//   win_post box [wait]       waits for a message box titled "Quillbeck",
+//                             prints its owner and text ("owned=0|1 text=..."),
+//                             and answers OK (with "wait": leaves it open)
 //   win_post endsession       asks the window whether the session may end, prints
 //                             the answer ("query=1"), then tells it the session ends
 //
@@ -101,14 +102,14 @@ int Rect(HWND window, int id) {
   return 0;
 }
 
-int Box(HWND window) {
+int Box(HWND window, bool answer) {
   HWND box = WaitFor(L"#32770", L"Quillbeck", true);
   if (box == nullptr) return 1;
   wchar_t text[512] = {};
   GetWindowTextW(GetDlgItem(box, 0xFFFF), text, 512);
   std::printf("owned=%d text=%s\n", GetWindow(box, GW_OWNER) == window ? 1 : 0,
               Narrow(text).c_str());
-  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  if (answer) PostMessageW(box, WM_COMMAND, IDOK, 0);
   return 0;
 }
 
@@ -152,7 +153,7 @@ int main(int argc, char** argv) {
     return PostMessageW(window, WM_SYSCOMMAND, SC_MINIMIZE, 0) ? 0 : 1;
   }
   if (command == "rect" && argc == 3) return Rect(window, std::atoi(argv[2]));
-  if (command == "box") return Box(window);
+  if (command == "box") return Box(window, !(argc == 3 && std::strcmp(argv[2], "wait") == 0));
   if (command == "endsession") {
     DWORD_PTR answer = 0;
     SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_BLOCK, 5000,
