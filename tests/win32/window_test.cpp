@@ -142,6 +142,7 @@ void PressOnMenu(HWND menu, std::vector<WPARAM> keys) {
 
 TEST_F(WindowTest, ClientAreaIsTheLayoutsSizeAtTheWindowsDpi) {
   const int dpi = static_cast<int>(GetDpiForWindow(Main()));
+  std::printf("the window's DPI: %d\n", dpi);
   RECT client;
   GetClientRect(Main(), &client);
   EXPECT_EQ(client.right, MulDiv(8340, dpi, 1440));
