@@ -5,6 +5,8 @@
 // its popup menu and the message boxes).
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -448,6 +450,34 @@ TEST_F(WindowTest, OpenRestoresAMinimisedWindowToNormalSize) {
   RECT client;
   GetClientRect(Main(), &client);
   EXPECT_GT(client.right, 0);
+}
+
+// IconShown() asks the shell whether it holds the window's tray icon: only
+// an icon it knows takes a modification.
+bool IconShown(HWND window) {
+  NOTIFYICONDATAW probe{};
+  probe.cbSize = sizeof(probe);
+  probe.hWnd = window;
+  probe.uID = TrayIcon::kId;
+  return Shell_NotifyIconW(NIM_MODIFY, &probe) != FALSE;
+}
+
+TEST_F(WindowTest, TrayIconComesBackWhenTheShellRestartsAndGoesWithRemove) {
+  window_.AddTrayIcon();
+  ASSERT_TRUE(IconShown(Main()));
+  // A restarted shell has forgotten every icon, then announces itself.
+  NOTIFYICONDATAW forget{};
+  forget.cbSize = sizeof(forget);
+  forget.hWnd = Main();
+  forget.uID = TrayIcon::kId;
+  ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &forget));
+  ASSERT_FALSE(IconShown(Main()));
+  SendMessageW(Main(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  EXPECT_TRUE(IconShown(Main())) << "added again";
+  window_.RemoveTrayIcon();
+  EXPECT_FALSE(IconShown(Main())) << "no dead icon stays behind";
+  SendMessageW(Main(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  EXPECT_FALSE(IconShown(Main())) << "a removed icon is not brought back";
 }
 
 struct BoxSeen {

@@ -51,7 +51,7 @@ HICON LoadProgramIcon(HINSTANCE instance, int size) {
   auto icon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_QUILLBECK),
                                             IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
   if (icon == nullptr) {
-    icon = static_cast<HICON>(CopyImage(LoadIconW(nullptr, MAKEINTRESOURCEW(32512)),
+    icon = static_cast<HICON>(CopyImage(LoadIconW(nullptr, IDI_APPLICATION),
                                         IMAGE_ICON, size, size, 0));
   }
   return icon;
@@ -87,7 +87,7 @@ void MainWindow::Create(frmMain& form) {
   window_class.cbSize = sizeof(window_class);
   window_class.lpfnWndProc = &MainWindow::Procedure;
   window_class.hInstance = instance_;
-  window_class.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+  window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   window_class.lpszClassName = kClassName;
   if (RegisterClassExW(&window_class) == 0 &&
