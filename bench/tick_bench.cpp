@@ -112,10 +112,12 @@ std::string Samples(const std::vector<double>& values, double scale, const char*
 void SyncAll() { sync(); }
 
 // WaitChildren() returns once every child of this process has ended: the
-// launcher's reaper threads have finished (each waits for its one child),
-// and anything left over is reaped here.
+// launcher's reaper threads have finished (each waits for its one child;
+// 10 s at most, should a launcher ever keep a thread), and anything left
+// over is reaped here.
 void WaitChildren() {
-  for (;;) {
+  const Clock::time_point give_up = Clock::now() + std::chrono::seconds(10);
+  while (Clock::now() < give_up) {
     std::ifstream status("/proc/self/status");
     std::string line;
     int threads = 1;
