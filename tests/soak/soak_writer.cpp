@@ -22,6 +22,9 @@
 //   decoy SLOT NAME                  (must stay where it is)
 //   verified SLOT NAME VERSION       (reuse: this version was seen in Temp)
 //   unverified SLOT NAME VERSION     (reuse: it was not, within the bound)
+//   holding SLOT NAME                (hold: the file is open, half written)
+// A reused name's version counts as seen in Temp also when the driver has
+// already moved it on into the slot's archive folder.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
