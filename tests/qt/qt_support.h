@@ -87,6 +87,8 @@ class QtWindowTest : public ::testing::Test {
 // Tick() delivers one tick of tmrWork the way its timer would.
 inline void Tick(qtui::MainWindow& window) {
   ASSERT_TRUE(QMetaObject::invokeMethod(&window.tmrWork(), "timeout", Qt::DirectConnection));
+  // The tick is queued behind the timer's event; run it now.
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
 }
 
 }  // namespace quillbeck::testing

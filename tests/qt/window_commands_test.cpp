@@ -1,12 +1,16 @@
 // Save, Start/Stop and Debug Log driven by real clicks and typing on the Qt
 // window, over a real executable folder: the settings file's bytes, the
 // timer, the debug flag and the boxes shown.
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <filesystem>
 #include <string>
 #include <thread>
 
+#include <QEventLoop>
 #include <QTest>
+#include <QTimer>
 
 #include "qt_support.h"
 
@@ -123,6 +127,50 @@ TEST_F(CommandsTest, ATickOfTheTimerPicksUpFiles) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   EXPECT_EQ(ReadFile(record), "picked\n");
+}
+
+// ModalPresenter waits in a nested event loop, as a real modal box does,
+// until `enough` says so (boundedly), then records the box as closed.
+struct ModalPresenter : RecordingPresenter {
+  std::function<bool()> enough;
+  void Show(QWidget* parent, const QString& text, MessageIcon icon) override {
+    RecordingPresenter::Show(parent, text, icon);
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+      if (enough()) loop.quit();
+    });
+    poll.start(5);
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+};
+
+TEST_F(CommandsTest, TicksGoOnWhileAnErrorBoxIsOpen) {
+  ModalPresenter modal;
+  qtui::MainWindow modal_window{icon, modal, tray, [] {}};
+  frmMain modal_form{platform, modal_window};
+  modal_window.Attach(modal_form);
+  // No Temp folder: every tick fails at the copy and lands in the trap.
+  const std::string watched = data.Make("no-temp");
+  modal_form.Form_Load();
+  modal_window.SetFolderText(1, watched);
+  WriteFile(watched + "/stuck.GDT", "x");
+  auto error_lines = [&] {
+    const std::string log = ReadFile(LogPath("Error.log"));
+    return std::count(log.begin(), log.end(), '\n');
+  };
+  modal.enough = [&] { return error_lines() >= 4; };
+  // The real timer, only faster than its 2000 ms, so the test need not wait.
+  modal_window.tmrWork().setInterval(10);
+
+  // The first failing tick opens the box, which returns once enough later
+  // ticks have failed inside it (or after a bound).
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !modal.boxes.empty(); }, 10000));
+
+  EXPECT_GE(error_lines(), 4) << "ticks stalled behind the open box";
+  EXPECT_EQ(modal.boxes.size(), 1u) << "further failures are logged without a second box";
+  modal_window.SetTimerEnabled(false);
 }
 
 }  // namespace

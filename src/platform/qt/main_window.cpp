@@ -138,7 +138,11 @@ void MainWindow::Attach(frmMain& form) {
   // `clicked` comes from the user only, so setting the box from the core
   // does not run the procedure.
   connect(chkDebug_, &QCheckBox::clicked, this, [this] { form_->chkDebug_Click(); });
-  connect(&tmrWork_, &QTimer::timeout, this, [this] { form_->tmrWork_Timer(); });
+  // Queued, so the tick runs after the timer's own event has returned: a
+  // QTimer does not fire again while its timeout is still running, and the
+  // trap's message box would otherwise hold every later tick until OK.
+  connect(
+      &tmrWork_, &QTimer::timeout, this, [this] { form_->tmrWork_Timer(); }, Qt::QueuedConnection);
   connect(&tray_, &TrayIcon::contextRequested, this,
           [this] { form_->Picture1_MouseMove(kTrayRightDown); });
 }
