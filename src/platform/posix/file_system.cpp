@@ -70,6 +70,17 @@ std::string FolderPrefix(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+// SyncFolderOf() makes the entries of the folder holding `path` durable, so a
+// name just renamed into it survives a power cut. File systems that cannot
+// sync a folder (EINVAL) keep their names by other means; only an I/O error
+// raises.
+void SyncFolderOf(const std::string& path) {
+  const std::string prefix = FolderPrefix(path);
+  Descriptor folder(open(prefix.empty() ? "." : prefix.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.get() < 0) return;
+  if (fsync(folder.get()) != 0 && errno == EIO) RaiseLastSystemError(path);
+}
+
 std::string RandomSuffix() {
   static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   thread_local std::mt19937_64 generator{std::random_device{}()};
@@ -314,17 +325,19 @@ class PosixFileSystem : public FileSystem {
     // The copy gets the source's permissions, as cp gives them.
     TemporaryFile temporary(to, st.st_mode & 0777);
     CopyData(source.get(), temporary.fd(), st.st_size, lock, from, to);
-    // No fdatasync: like cp, mv across file systems and Windows' own copy,
-    // the data reaches the disk with the system's writeback. Flushing here
-    // would make a large copy wait for the disk (half cp's speed for 1 GiB).
     lock.CheckStillFree(from);
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     futimens(temporary.fd(), times);  // the time stamps are a courtesy
+    // The caller deletes the source next. Without a flush, a power cut within
+    // the kernel's writeback delay could leave an empty copy and no source:
+    // the data and then the new name reach the disk before we return.
+    if (fdatasync(temporary.fd()) != 0) RaiseLastSystemError(to);
     if (temporary.Close() != 0) RaiseLastSystemError(to);
     const bool renamed = overwrite ? rename(temporary.path().c_str(), to.c_str()) == 0
                                    : RenameNoReplace(temporary.path().c_str(), to.c_str());
     if (!renamed) RaiseLastSystemError(to);
     temporary.Commit();
+    SyncFolderOf(to);
   }
 
   void DeleteFile(const std::string& path, bool force) override {

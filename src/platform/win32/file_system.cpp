@@ -112,6 +112,23 @@ void RemoveQuietly(const std::wstring& path) {
   SetLastError(error);
 }
 
+// FlushToDisk() writes a file of our own making through to the disk; it may
+// carry a read-only attribute copied from its source, which it keeps. On
+// failure the file is removed and the error raised.
+void FlushToDisk(const std::wstring& path, const std::string& context) {
+  const DWORD had = ClearReadOnly(path);
+  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const bool flushed = file.Valid() && FlushFileBuffers(file.Get());
+  const DWORD error = GetLastError();
+  file.Close();
+  RestoreAttributes(path, had);
+  if (!flushed) {
+    RemoveQuietly(path);
+    RaiseSystemError(static_cast<std::int32_t>(error), context);
+  }
+}
+
 // TemporaryNameBeside() is a fresh name in the folder of `path` that ends
 // in ".tmp", so a half-written copy never looks like a ".GDT" file.
 std::string TemporaryNameBeside(const std::string& path) {
@@ -214,12 +231,15 @@ class Win32FileSystem final : public FileSystem {
       if (!taken || attempt == 15) RaiseSystemError(static_cast<std::int32_t>(error), to);
     }
     held.Close();
+    // The caller deletes the source next: the copy's data must be on the disk
+    // before that, or a power cut could leave neither.
+    FlushToDisk(temporary, to);
 
     // A read-only destination refuses to be replaced; it is replaced all
     // the same, and keeps its attribute if the replacement fails.
     const DWORD had = overwrite ? ClearReadOnly(destination) : INVALID_FILE_ATTRIBUTES;
     if (!MoveFileExW(temporary.c_str(), destination.c_str(),
-                     overwrite ? MOVEFILE_REPLACE_EXISTING : 0)) {
+                     MOVEFILE_WRITE_THROUGH | (overwrite ? MOVEFILE_REPLACE_EXISTING : 0))) {
       const DWORD error = GetLastError();
       RestoreAttributes(destination, had);
       RemoveQuietly(temporary);
