@@ -13,6 +13,7 @@
 #include "app/frmMain.h"
 #include "platform/platform.h"
 #include "support/fake_window.h"
+#include "support/started_process.h"
 #include "support/temp_folder.h"
 
 namespace quillbeck::testing {
@@ -30,16 +31,6 @@ inline std::vector<std::string> LinesOf(const std::string& bytes) {
     lines.push_back(bytes.substr(start, end - start));
   if (start < bytes.size()) lines.push_back(bytes.substr(start));
   return lines;
-}
-
-// RecordStartPath() is the helper program that appends a line to the file
-// named by its first argument each time it starts.
-inline std::string RecordStartPath() {
-#ifdef _WIN32
-  return ExecutableFolder() + PathSeparator() + "record_start.exe";
-#else
-  return ExecutableFolder() + PathSeparator() + "record_start";
-#endif
 }
 
 class CoreTest : public ::testing::Test {
@@ -75,7 +66,7 @@ class CoreTest : public ::testing::Test {
 
   // Command() is a command text that records "<tag>" in `record` when started.
   std::string Command(const std::string& record, const std::string& tag) const {
-    return "\"" + RecordStartPath() + "\" \"" + record + "\" " + tag;
+    return Quoted(RecordStartProgram()) + " " + Quoted(record) + " " + tag;
   }
 };
 

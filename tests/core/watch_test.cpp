@@ -18,19 +18,14 @@
 namespace quillbeck::testing {
 namespace {
 
-// WaitForLines() waits, boundedly, until `path` holds `count` lines: started
-// commands run on their own and write their record a moment later.
-std::vector<std::string> WaitForLines(const std::string& path, std::size_t count) {
+// RecordedLines() waits, boundedly, until the record holds `count` lines:
+// started commands run on their own and write a moment later.
+std::vector<std::string> RecordedLines(const std::string& path, std::size_t count) {
+  const std::string bytes = WaitForLines(path, count);
   std::vector<std::string> lines;
-  for (int i = 0; i < 200; ++i) {
-    std::string bytes = ReadFile(path);
-    lines.clear();
-    std::size_t start = 0;
-    for (std::size_t end; (end = bytes.find('\n', start)) != std::string::npos; start = end + 1)
-      lines.push_back(bytes.substr(start, end - start));
-    if (lines.size() >= count) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  std::size_t start = 0;
+  for (std::size_t end; (end = bytes.find('\n', start)) != std::string::npos; start = end + 1)
+    lines.push_back(bytes.substr(start, end - start));
   return lines;
 }
 
@@ -85,7 +80,7 @@ TEST_F(WatchTest, MovesMatchingFilesOnlyAndNeverLooksIntoSubfolders) {
   EXPECT_TRUE(fs->FolderExists(In(folder, "X.GDT")));
   EXPECT_TRUE(Exists(In(folder, std::string("sub") + PathSeparator() + "deep.GDT")));
   EXPECT_EQ(ReadFile(TempOf(folder, "old.GDT")), "already handled");
-  EXPECT_EQ(WaitForLines(record, 3).size(), 3u);
+  EXPECT_EQ(RecordedLines(record, 3).size(), 3u);
   EXPECT_TRUE(window.boxes.empty());
 }
 
@@ -112,7 +107,7 @@ TEST_F(WatchTest, WritesNothingToTheDebugLogWhileDebugIsOff) {
   WriteFile(In(folder, "f.GDT"), "f");
   form.tmrWork_Timer();
   EXPECT_FALSE(Exists(LogPath("Debug.log")));
-  EXPECT_EQ(WaitForLines(record, 1).size(), 1u);
+  EXPECT_EQ(RecordedLines(record, 1).size(), 1u);
 }
 
 TEST_F(WatchTest, StartsTheCommandOncePerFileAfterItsCopyAndDelete) {
@@ -130,7 +125,7 @@ TEST_F(WatchTest, StartsTheCommandOncePerFileAfterItsCopyAndDelete) {
       steps.push_back(line.substr(0, line.find(' ')));
   EXPECT_EQ(steps, (std::vector<std::string>{"Copy", "Delete", "Shell", "Copy", "Delete", "Shell",
                                              "Copy", "Delete", "Shell"}));
-  EXPECT_EQ(WaitForLines(record, 3), (std::vector<std::string>(3, "started")));
+  EXPECT_EQ(RecordedLines(record, 3), (std::vector<std::string>(3, "started")));
 }
 
 TEST_F(WatchTest, LowerSlotTakesEveryFileOfAFolderTwoSlotsShare) {
@@ -144,7 +139,7 @@ TEST_F(WatchTest, LowerSlotTakesEveryFileOfAFolderTwoSlotsShare) {
 
   form.tmrWork_Timer();
 
-  EXPECT_EQ(WaitForLines(record, 2), (std::vector<std::string>{"low", "low"}));
+  EXPECT_EQ(RecordedLines(record, 2), (std::vector<std::string>{"low", "low"}));
 }
 
 TEST_F(WatchTest, FolderTextEndingInTheSeparatorIsPassedOnUnchanged) {
@@ -243,7 +238,7 @@ TEST_F(WatchTest, SkipsEmptyMissingAndFileFolderTextsWithoutError) {
 
   EXPECT_TRUE(window.boxes.empty());
   EXPECT_EQ(Traced().at(1), "Check folder: " + folder);
-  EXPECT_EQ(WaitForLines(record, 1), (std::vector<std::string>{"five"}));
+  EXPECT_EQ(RecordedLines(record, 1), (std::vector<std::string>{"five"}));
 }
 
 TEST_F(WatchTest, StoppedServiceLeavesFilesUntilStartedAgain) {
@@ -310,7 +305,7 @@ TEST_F(WatchTest, FileStillBeingWrittenArrivesWholeOnceItsWriterCloses) {
   EXPECT_GT(ticks_refused, 0);
   EXPECT_EQ(ReadFile(TempOf(folder, "slow.GDT")), expected);
   EXPECT_FALSE(Exists(path));
-  EXPECT_EQ(WaitForLines(record, 1), (std::vector<std::string>{"once"}));
+  EXPECT_EQ(RecordedLines(record, 1), (std::vector<std::string>{"once"}));
 }
 
 TEST_F(WatchTest, SymbolicLinkNamedLikeAPickupIsLeftAlone) {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/runtime_error.h"
-#include "platform_test_support.h"
+#include "support/started_process.h"
 #include "support/temp_folder.h"
 
 #ifndef _WIN32

@@ -12,7 +12,7 @@
 
 #include "platform/file_system.h"
 #include "platform/process_launcher.h"
-#include "platform_test_support.h"
+#include "support/started_process.h"
 #include "support/temp_folder.h"
 
 #ifndef _WIN32

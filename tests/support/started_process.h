@@ -1,5 +1,6 @@
-// Helpers shared by the platform suites: the record_start helper program and
-// waiting for what a started process writes.
+// The record_start helper program, which appends a line to the file named
+// by its first argument each time it starts, and waiting for what a started
+// process writes. Shared by the suites that start real processes.
 #pragma once
 
 #include <chrono>
@@ -22,7 +23,11 @@ inline std::string RecordStartProgram() {
 #else
   const std::string beside = ExecutableFolder() + PathSeparator() + "record_start";
 #endif
+#ifdef QUILLBECK_RECORD_START
   return Exists(beside) ? beside : std::string(QUILLBECK_RECORD_START);
+#else
+  return beside;
+#endif
 }
 
 // Quoted() is `text` in double quotes, which both systems' launch takes as
