@@ -103,15 +103,15 @@ void MainWindow::Create(frmMain& form) {
                             this);
   if (window_ == nullptr) RaiseLastSystemError("CreateWindowExW");
 
-  for (const ControlSpec& spec : kControls) {
-    const ControlClass control = ClassOf(spec.kind);
-    HWND child = CreateWindowExW(control.ex_style, control.name, spec.text, control.style,
+  for (const ControlSpec& item : kControls) {
+    const ControlClass control = ClassOf(item.kind);
+    HWND child = CreateWindowExW(control.ex_style, control.name, item.text, control.style,
                                  0, 0, 0, 0, window_,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)),
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(item.id)),
                                  instance_, nullptr);
     if (child == nullptr) RaiseLastSystemError("CreateWindowExW");
     // A text box holds as much as the user types or the settings give.
-    if (spec.kind == ControlKind::kEdit) SendMessageW(child, EM_SETLIMITTEXT, 0, 0);
+    if (item.kind == ControlKind::kEdit) SendMessageW(child, EM_SETLIMITTEXT, 0, 0);
   }
   focus_ = Control(kIdStart);
 
@@ -166,20 +166,20 @@ void MainWindow::ApplyDpi(UINT dpi) {
   LoadIcons(dpi);
   std::array<HFONT, 4> fonts{};
   for (FontStyle style : {FontStyle::kCaption, FontStyle::kField, FontStyle::kButton}) {
-    const FontSpec spec = FontOf(style);
+    const FontSpec face = FontOf(style);
     fonts[static_cast<size_t>(style)] =
-        CreateFontW(FontHeight(spec.centipoints, d), 0, 0, 0, spec.weight, FALSE, FALSE, FALSE,
+        CreateFontW(FontHeight(face.centipoints, d), 0, 0, 0, face.weight, FALSE, FALSE, FALSE,
                     ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                     DEFAULT_PITCH | FF_DONTCARE, kFontFace);
   }
-  for (const ControlSpec& spec : kControls) {
-    HWND child = Control(spec.id);
-    SetWindowPos(child, nullptr, TwipsToPixels(spec.left, d), TwipsToPixels(spec.top, d),
-                 TwipsToPixels(spec.width, d), TwipsToPixels(spec.height, d),
+  for (const ControlSpec& item : kControls) {
+    HWND child = Control(item.id);
+    SetWindowPos(child, nullptr, TwipsToPixels(item.left, d), TwipsToPixels(item.top, d),
+                 TwipsToPixels(item.width, d), TwipsToPixels(item.height, d),
                  SWP_NOZORDER | SWP_NOACTIVATE);
-    if (spec.font != FontStyle::kNone) {
+    if (item.font != FontStyle::kNone) {
       SendMessageW(child, WM_SETFONT,
-                   reinterpret_cast<WPARAM>(fonts[static_cast<size_t>(spec.font)]), TRUE);
+                   reinterpret_cast<WPARAM>(fonts[static_cast<size_t>(item.font)]), TRUE);
     }
   }
   for (HFONT& font : fonts_) {
