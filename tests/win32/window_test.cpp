@@ -171,13 +171,13 @@ TEST_F(WindowTest, FrameIsFixedWithCaptionCloseAndMinimize) {
 // (MulDiv rounds to the nearest pixel).
 TEST_F(WindowTest, EveryControlStandsWhereTheTwipsTableSays) {
   const int dpi = static_cast<int>(GetDpiForWindow(Main()));
-  for (const ControlSpec& spec : kControls) {
-    SCOPED_TRACE(spec.id);
-    const RECT rect = ClientRect(Control(spec.id));
-    EXPECT_EQ(rect.left, MulDiv(spec.left, dpi, 1440));
-    EXPECT_EQ(rect.top, MulDiv(spec.top, dpi, 1440));
-    EXPECT_EQ(rect.right - rect.left, MulDiv(spec.width, dpi, 1440));
-    EXPECT_EQ(rect.bottom - rect.top, MulDiv(spec.height, dpi, 1440));
+  for (const ControlSpec& control : kControls) {
+    SCOPED_TRACE(control.id);
+    const RECT rect = ClientRect(Control(control.id));
+    EXPECT_EQ(rect.left, MulDiv(control.left, dpi, 1440));
+    EXPECT_EQ(rect.top, MulDiv(control.top, dpi, 1440));
+    EXPECT_EQ(rect.right - rect.left, MulDiv(control.width, dpi, 1440));
+    EXPECT_EQ(rect.bottom - rect.top, MulDiv(control.height, dpi, 1440));
   }
   if (dpi == 96) {  // a few rows of the table, worked out by hand
     const RECT start = ClientRect(Control(kIdStart));
@@ -541,13 +541,13 @@ TEST_F(WindowTest, DpiChangeLaysTheControlsOutAgain) {
   GetWindowRect(Main(), &suggested);
   SendMessageW(Main(), WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
   EXPECT_EQ(window_.dpi(), 144u);
-  for (const ControlSpec& spec : kControls) {
-    SCOPED_TRACE(spec.id);
-    const RECT rect = ClientRect(Control(spec.id));
-    EXPECT_EQ(rect.left, MulDiv(spec.left, 144, 1440));
-    EXPECT_EQ(rect.top, MulDiv(spec.top, 144, 1440));
-    EXPECT_EQ(rect.right - rect.left, MulDiv(spec.width, 144, 1440));
-    EXPECT_EQ(rect.bottom - rect.top, MulDiv(spec.height, 144, 1440));
+  for (const ControlSpec& control : kControls) {
+    SCOPED_TRACE(control.id);
+    const RECT rect = ClientRect(Control(control.id));
+    EXPECT_EQ(rect.left, MulDiv(control.left, 144, 1440));
+    EXPECT_EQ(rect.top, MulDiv(control.top, 144, 1440));
+    EXPECT_EQ(rect.right - rect.left, MulDiv(control.width, 144, 1440));
+    EXPECT_EQ(rect.bottom - rect.top, MulDiv(control.height, 144, 1440));
   }
   LOGFONTW log{};
   GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Control(kIdSave), WM_GETFONT, 0, 0)),
