@@ -37,9 +37,6 @@ void frmMain::Form_Load() {
                              modINI::SettingsPath(platform_.executable_folder),
                              modINI::kBufferSize);
     };
-    auto trace = [&](const std::string& line) {
-      if (global_.bDebug) global_.LogDebug(line);
-    };
 
     global_.bDebug = modINI::ToBoolean(read(modINI::kDebugKey, "0"));
     const bool box_changes = window_.DebugChecked() != global_.bDebug;
@@ -47,8 +44,8 @@ void frmMain::Form_Load() {
     if (box_changes) chkDebug_Click();  // as a change of the box raises its click
 
     window_.SetStartCaption(kStopCaption);
-    trace("Start Service");
-    trace("Load Settings");
+    global_.Trace("Start Service");
+    global_.Trace("Load Settings");
 
     const std::string separator = PathSeparator();
     for (std::int16_t slot = 1; slot <= modINI::kSlotCount; ++slot) {
@@ -60,10 +57,10 @@ void frmMain::Form_Load() {
       const bool temp_exists = platform_.fs.FolderExists(temp);
       if (folder_exists && !temp_exists) platform_.fs.CreateFolder(temp);
     }
-    trace("Done");
+    global_.Trace("Done");
 
     window_.AddTrayIcon();
-    trace("Start Timer");
+    global_.Trace("Start Timer");
     window_.SetTimerEnabled(true);
   });
 }

@@ -31,6 +31,12 @@ class Global {
   // callers test bDebug first.
   void LogDebug(const std::string& message) noexcept;
 
+  // Trace() hands `line` to LogDebug while bDebug is true, testing the flag
+  // anew for every line.
+  void Trace(const std::string& line) noexcept {
+    if (bDebug) LogDebug(line);
+  }
+
   // LogFolder() is the executable folder, the separator, "Logs" and the
   // separator again.
   std::string LogFolder() const;

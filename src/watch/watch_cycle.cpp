@@ -29,29 +29,26 @@ bool IsPickedUp(const std::string& name) {
 void RunWatchCycle(Platform& platform, Global& global, Window& window) {
   FileSystem& fs = platform.fs;
   const std::string separator = PathSeparator();
-  auto trace = [&](const std::string& line) {
-    if (global.bDebug) global.LogDebug(line);
-  };
 
-  trace("Timer started");
+  global.Trace("Timer started");
   for (int slot = 1; slot <= kSlots; ++slot) {
     // The texts are read from the window at every use: what the operator
     // typed counts from the next tick on, saved or not.
     if (!fs.FolderExists(window.FolderText(slot))) continue;
-    trace("Check folder: " + window.FolderText(slot));
+    global.Trace("Check folder: " + window.FolderText(slot));
     const std::vector<FileEntry> files = fs.Files(window.FolderText(slot));
     for (const FileEntry& file : files) {
       if (!IsPickedUp(file.Name)) continue;
-      trace("File: " + file.Name);
-      trace("Copy " + file.Name + " in " + window.FolderText(slot) + separator + "Temp" +
+      global.Trace("File: " + file.Name);
+      global.Trace("Copy " + file.Name + " in " + window.FolderText(slot) + separator + "Temp" +
             separator);
       fs.CopyFile(file.Path,
                   window.FolderText(slot) + separator + "Temp" + separator + file.Name, true);
-      trace("Delete " + file.Path);
+      global.Trace("Delete " + file.Path);
       fs.DeleteFile(file.Path, true);
-      trace("Shell " + window.ShellText(slot));
+      global.Trace("Shell " + window.ShellText(slot));
       platform.launcher.Launch(window.ShellText(slot));
-      trace("Done");
+      global.Trace("Done");
     }
   }
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/runtime_error.h"
 #include "platform/window.h"
 
 namespace quillbeck::testing {
@@ -45,7 +46,10 @@ struct FakeWindow : Window {
   void SetStartCaption(const std::string& caption) override { start_caption = caption; }
   bool TimerEnabled() const override { return timer_enabled; }
   void SetTimerEnabled(bool enabled) override { timer_enabled = enabled; }
-  void AddTrayIcon() override;
+  void AddTrayIcon() override {
+    if (fail_add_tray_icon) throw RuntimeError(-2147467259, "Unspecified error");
+    ++tray_icons_added;
+  }
   void RemoveTrayIcon() override { ++tray_icons_removed; }
   void SetVisible(bool v) override { visible = v; }
   void RestoreNormalSize() override { normal_size = true; }
@@ -64,10 +68,3 @@ struct FakeWindow : Window {
 };
 
 }  // namespace quillbeck::testing
-
-#include "platform/runtime_error.h"
-
-inline void quillbeck::testing::FakeWindow::AddTrayIcon() {
-  if (fail_add_tray_icon) throw RuntimeError(-2147467259, "Unspecified error");
-  ++tray_icons_added;
-}
