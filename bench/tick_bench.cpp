@@ -39,11 +39,8 @@
 
 #include "log/Global.h"
 #include "platform/file_system.h"
-#include "platform/platform.h"
-#include "platform/process_launcher.h"
-#include "platform/profile_store.h"
 #include "platform/runtime_error.h"
-#include "platform/system.h"
+#include "platform/system_services.h"
 #include "platform/window.h"
 #include "watch/watch_cycle.h"
 
@@ -214,14 +211,11 @@ std::string RandomBytes(std::size_t size, unsigned seed) {
 // --- the tick -------------------------------------------------------------
 
 struct RealPlatform {
-  std::unique_ptr<quillbeck::FileSystem> fs = quillbeck::NewFileSystem();
-  std::unique_ptr<quillbeck::ProfileStore> profile = quillbeck::NewProfileStore();
-  std::unique_ptr<quillbeck::ProcessLauncher> launcher = quillbeck::NewProcessLauncher();
-  std::unique_ptr<quillbeck::Clock> clock = quillbeck::NewSystemClock();
-  quillbeck::Platform platform;
+  quillbeck::SystemServices services;
+  quillbeck::Platform& platform;
   quillbeck::Global global;
   explicit RealPlatform(const std::string& executable_folder)
-      : platform{*fs, *profile, *launcher, *clock, executable_folder}, global(platform) {}
+      : services(executable_folder), platform(services.platform()), global(platform) {}
 };
 
 // Tick() is the time of one real tick over `folder`, until every command it

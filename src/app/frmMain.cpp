@@ -24,7 +24,7 @@ frmMain::frmMain(Platform& platform, Window& window)
 
 void frmMain::Form_Load() {
   trap_.Run("Form_Load", [&] {
-    instance_lock_ = AcquireSingleInstanceLock(platform_.executable_folder);
+    instance_lock_ = platform_.single_instance.Acquire(platform_.executable_folder);
     if (!instance_lock_->Acquired()) {
       // A second copy ends here, silently, before anything is read; the
       // running copy and its icon are left alone.

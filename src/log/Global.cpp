@@ -67,7 +67,7 @@ void Global::Append(const std::string& file_name, const std::string& rotated_pre
   const std::string folder = LogFolder();
   const std::string path = folder + file_name;
   auto stamp = [&] {
-    return Attempt([&] { return FormatTimeStamp(platform_.clock.Now()); }, std::string());
+    return Attempt([&] { return platform_.time_stamps.Format(platform_.clock.Now()); }, std::string());
   };
 
   if (!Attempt([&] { return fs.FolderExists(folder); }, false)) {

@@ -1,6 +1,7 @@
 // The seams one running Quillbeck talks to the world through, gathered so the
 // core takes them in one piece. The program builds it from the real
-// implementations; tests build it over a temporary folder.
+// implementations (SystemServices); tests build it over a temporary folder
+// with fakes where the real service cannot be observed.
 #pragma once
 
 #include <string>
@@ -17,6 +18,8 @@ struct Platform {
   ProfileStore& profile;
   ProcessLauncher& launcher;
   Clock& clock;
+  TimeStampFormat& time_stamps;
+  SingleInstance& single_instance;
   // The executable folder: Settings.ini and Logs/ are found from it.
   std::string executable_folder;
 };

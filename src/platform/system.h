@@ -12,11 +12,6 @@ namespace quillbeck {
 // Logs live there.
 std::string ExecutableFolder();
 
-// FormatTimeStamp() is the general date-and-time form of `t` (local time)
-// under the user's regional settings: the short date, a blank and the long
-// time; the date alone at exactly midnight.
-std::string FormatTimeStamp(std::time_t t);
-
 // Clock gives the current time; tests put a fixed one in its place.
 class Clock {
  public:
@@ -39,10 +34,31 @@ class SingleInstanceLock {
   virtual bool Acquired() const = 0;
 };
 
-// AcquireSingleInstanceLock() tries to take the mark for the executable
-// folder `folder`. Never raises: a mark that cannot be made at all counts
-// as acquired, so a broken lock folder never stops the service.
-std::unique_ptr<SingleInstanceLock> AcquireSingleInstanceLock(
-    const std::string& folder);
+// SingleInstance hands out the mark that one copy of Quillbeck runs.
+class SingleInstance {
+ public:
+  virtual ~SingleInstance() = default;
+  // Acquire() tries to take the mark for the program whose files live in
+  // `folder`. Never raises: a mark that cannot be made at all counts as
+  // acquired, so a broken lock folder never stops the service.
+  virtual std::unique_ptr<SingleInstanceLock> Acquire(const std::string& folder) = 0;
+};
+
+// NewSingleInstance() is the system's mark.
+std::unique_ptr<SingleInstance> NewSingleInstance();
+
+// TimeStampFormat writes a moment as the log time stamps show it.
+class TimeStampFormat {
+ public:
+  virtual ~TimeStampFormat() = default;
+  // Format() is the general date-and-time form of `t` (local time) under
+  // the user's regional settings: the short date, a blank and the long
+  // time; the date alone at exactly midnight. Never raises; the empty text
+  // where the moment cannot be written.
+  virtual std::string Format(std::time_t t) = 0;
+};
+
+// NewTimeStampFormat() is the system's regional form.
+std::unique_ptr<TimeStampFormat> NewTimeStampFormat();
 
 }  // namespace quillbeck

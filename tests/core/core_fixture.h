@@ -1,6 +1,6 @@
 // A running frmMain over a real temporary executable folder: the real file
-// system, profile store and launcher of this system, a fixed clock and a
-// fake window.
+// system, profile store and launcher of this system; a fixed clock, time
+// stamp and single-instance mark; and a fake window.
 #pragma once
 
 #include <ctime>
@@ -12,16 +12,12 @@
 
 #include "app/frmMain.h"
 #include "platform/platform.h"
+#include "support/fake_services.h"
 #include "support/fake_window.h"
 #include "support/started_process.h"
 #include "support/temp_folder.h"
 
 namespace quillbeck::testing {
-
-struct FixedClock : Clock {
-  std::time_t now = 1765186502;  // an afternoon, well away from midnight
-  std::time_t Now() override { return now; }
-};
 
 // LinesOf() splits a log's bytes at CR LF.
 inline std::vector<std::string> LinesOf(const std::string& bytes) {
@@ -41,7 +37,9 @@ class CoreTest : public ::testing::Test {
   std::unique_ptr<ProfileStore> profile = NewProfileStore();
   std::unique_ptr<ProcessLauncher> launcher = NewProcessLauncher();
   FixedClock clock;
-  Platform platform{*fs, *profile, *launcher, clock, install.Path()};
+  FixedTimeStamps time_stamps;
+  FakeSingleInstance single_instance;
+  Platform platform{*fs, *profile, *launcher, clock, time_stamps, single_instance, install.Path()};
   FakeWindow window;
   frmMain form{platform, window};
 
@@ -51,7 +49,7 @@ class CoreTest : public ::testing::Test {
   }
   std::vector<std::string> DebugLines() const { return LinesOf(ReadFile(LogPath("Debug.log"))); }
   std::vector<std::string> ErrorLines() const { return LinesOf(ReadFile(LogPath("Error.log"))); }
-  std::string Stamp() const { return FormatTimeStamp(clock.now); }
+  std::string Stamp() const { return time_stamps.stamp; }
 
   // Traced() is the debug lines without their time stamps.
   std::vector<std::string> Traced() const {

@@ -53,7 +53,7 @@ TEST_P(RotationTest, MovesALogAsideOnlyPastTheThreshold) {
   else
     global.LogDebug("m");
 
-  const std::string rotated = Folder() + c.prefix + SafeForFileName(Stamp()) + ".log";
+  const std::string rotated = Folder() + c.prefix + "08-12-2025 09-35-02.log";
   if (c.rotated) {
     EXPECT_EQ(ReadFile(rotated), old_bytes);
     EXPECT_EQ(LinesOf(ReadFile(LogPath(c.log))).size(), 1u);
@@ -75,7 +75,7 @@ TEST_F(LogTest, FailedMoveStillAppendsToTheOldLog) {
   install.Make("Logs");
   WriteFile(LogPath("Debug.log"), std::string(1000001, 'x'));
   // The rotated name is taken already: the move must fail.
-  const std::string rotated = Folder() + "Debug" + SafeForFileName(Stamp()) + ".log";
+  const std::string rotated = Folder() + "Debug" + "08-12-2025 09-35-02.log";
   WriteFile(rotated, "earlier");
 
   global.LogDebug("still written");

@@ -148,8 +148,7 @@ TEST_F(StartupTest, TracesItsFourLinesInOrderWhenDebugIsOn) {
 }
 
 TEST_F(StartupTest, SecondCopyEndsAtOnceBeforeReadingAnything) {
-  auto running = AcquireSingleInstanceLock(install.Path());
-  ASSERT_TRUE(running->Acquired());
+  single_instance.running.insert(install.Path());
   const std::string folder = data.Make("watched");
   WriteFile(SettingsPath(), "[Quillbeck]\r\nDebug=yes\r\nFolder 1=" + folder + "\r\n");
 

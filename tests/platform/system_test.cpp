@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <memory>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -49,7 +50,9 @@ std::time_t LocalTime(int year, int month, int day, int hour, int minute, int se
   return std::mktime(&time);
 }
 
-TEST(FormatTimeStamp, IsTheDateAndTheTimeButTheDateAloneAtMidnight) {
+TEST(TimeStampFormat, IsTheDateAndTheTimeButTheDateAloneAtMidnight) {
+  const auto format = NewTimeStampFormat();
+  auto FormatTimeStamp = [&](std::time_t t) { return format->Format(t); };
   // Mid-June: no clock change at midnight anywhere near.
   const std::string midnight = FormatTimeStamp(LocalTime(2021, 6, 15, 0, 0, 0));
   const std::string second = FormatTimeStamp(LocalTime(2021, 6, 15, 0, 0, 1));
@@ -83,43 +86,26 @@ class SingleInstanceLockTest : public ::testing::Test {
   }
   std::optional<std::string> saved_;
 #endif
+  std::unique_ptr<SingleInstanceLock> Acquire(const std::string& folder) {
+    return single_instance_->Acquire(folder);
+  }
+  std::unique_ptr<SingleInstance> single_instance_ = NewSingleInstance();
   testing::TempFolder runtime_;
   testing::TempFolder program_;
 };
 
 TEST_F(SingleInstanceLockTest, SecondCopyOfTheSameFolderIsRefusedWhileTheFirstRuns) {
-  auto first = AcquireSingleInstanceLock(program_.Path());
+  auto first = Acquire(program_.Path());
   EXPECT_TRUE(first->Acquired());
-  EXPECT_FALSE(AcquireSingleInstanceLock(program_.Path())->Acquired());
-  EXPECT_TRUE(AcquireSingleInstanceLock(program_.Make("other"))->Acquired());
+  EXPECT_FALSE(Acquire(program_.Path())->Acquired());
+  EXPECT_TRUE(Acquire(program_.Make("other"))->Acquired());
   first.reset();
-  EXPECT_TRUE(AcquireSingleInstanceLock(program_.Path())->Acquired());
-}
-
-TEST_F(SingleInstanceLockTest, StartedCommandDoesNotKeepTheMark) {
-  auto first = AcquireSingleInstanceLock(program_.Path());
-  ASSERT_TRUE(first->Acquired());
-  const std::string record = program_.Join("record.txt");
-  const std::string flag = program_.Join("running");
-  testing::WriteFile(flag, "");
-  NewProcessLauncher()->Launch(testing::Quoted(testing::RecordStartProgram()) + " " +
-                               testing::Quoted(record) + " --wait-while " + testing::Quoted(flag));
-  ASSERT_EQ(testing::WaitForLines(record, 1), "waiting\n");
-  first.reset();
-  // The child still runs: had it inherited the mark, it would hold it now.
-  EXPECT_TRUE(AcquireSingleInstanceLock(program_.Path())->Acquired());
-  std::filesystem::remove(flag);
+  EXPECT_TRUE(Acquire(program_.Path())->Acquired());
 }
 
 #ifndef _WIN32
 // The lock file and its folder are Linux's: Windows keeps the mark in a named
-// mutex.
-TEST_F(SingleInstanceLockTest, BrokenLockFolderNeverStopsTheService) {
-  setenv("XDG_RUNTIME_DIR", runtime_.Join("missing").c_str(), 1);
-  auto first = AcquireSingleInstanceLock(program_.Path());
-  EXPECT_TRUE(first->Acquired());
-  EXPECT_TRUE(AcquireSingleInstanceLock(program_.Path())->Acquired());
-}
+// mutex, which no started command can inherit, since none inherits handles.
 
 // LockFiles() lists the files in the lock folder.
 std::vector<std::string> LockFiles(const std::string& folder) {
@@ -130,11 +116,45 @@ std::vector<std::string> LockFiles(const std::string& folder) {
   return files;
 }
 
+// LockDescriptor() is the number of this process's descriptor on `path`.
+int LockDescriptor(const std::string& path) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ignored;
+    if (std::filesystem::read_symlink(entry.path(), ignored) == path) {
+      return std::stoi(entry.path().filename().string());
+    }
+  }
+  return -1;
+}
+
+TEST_F(SingleInstanceLockTest, StartedCommandDoesNotInheritTheMark) {
+  auto first = Acquire(program_.Path());
+  ASSERT_TRUE(first->Acquired());
+  const int lock_fd = LockDescriptor(LockFiles(runtime_.Path()).at(0));
+  ASSERT_GE(lock_fd, 0);
+  const std::string record = program_.Join("record.txt");
+  NewProcessLauncher()->Launch(testing::Quoted(testing::RecordStartProgram()) + " " +
+                               testing::Quoted(record) + " --report-fds");
+  const std::string report = testing::WaitForLines(record, 5);
+  const std::string fds = report.substr(0, report.find('\n'));
+  ASSERT_EQ(fds.rfind("fds", 0), 0u) << report;
+  EXPECT_EQ((" " + fds.substr(3) + " ").find(" " + std::to_string(lock_fd) + " "), std::string::npos)
+      << "the child holds the lock's descriptor " << lock_fd << ": " << fds;
+}
+
+TEST_F(SingleInstanceLockTest, BrokenLockFolderNeverStopsTheService) {
+  setenv("XDG_RUNTIME_DIR", runtime_.Join("missing").c_str(), 1);
+  auto first = Acquire(program_.Path());
+  EXPECT_TRUE(first->Acquired());
+  EXPECT_TRUE(Acquire(program_.Path())->Acquired());
+}
+
+
 TEST_F(SingleInstanceLockTest, LockFileGoesWithItsHolder) {
-  auto first = AcquireSingleInstanceLock(program_.Path());
+  auto first = Acquire(program_.Path());
   ASSERT_EQ(LockFiles(runtime_.Path()).size(), 1u);
   // A refused second copy leaves the holder's file alone.
-  EXPECT_FALSE(AcquireSingleInstanceLock(program_.Path())->Acquired());
+  EXPECT_FALSE(Acquire(program_.Path())->Acquired());
   ASSERT_EQ(LockFiles(runtime_.Path()).size(), 1u);
   first.reset();
   EXPECT_TRUE(LockFiles(runtime_.Path()).empty());
@@ -144,7 +164,7 @@ TEST_F(SingleInstanceLockTest, LockFileOfAnotherUserCountsForNothing) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to give the file away";
   std::string lock_file;
   {
-    auto ours = AcquireSingleInstanceLock(program_.Path());
+    auto ours = Acquire(program_.Path());
     ASSERT_EQ(LockFiles(runtime_.Path()).size(), 1u);
     lock_file = LockFiles(runtime_.Path())[0];
   }
@@ -153,7 +173,7 @@ TEST_F(SingleInstanceLockTest, LockFileOfAnotherUserCountsForNothing) {
   ASSERT_GE(planted, 0);
   ASSERT_EQ(fchown(planted, 4242, 4242), 0);
   ASSERT_EQ(flock(planted, LOCK_EX | LOCK_NB), 0);
-  EXPECT_TRUE(AcquireSingleInstanceLock(program_.Path())->Acquired());
+  EXPECT_TRUE(Acquire(program_.Path())->Acquired());
   EXPECT_TRUE(testing::Exists(lock_file));
   close(planted);
 }

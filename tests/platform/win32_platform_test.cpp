@@ -458,12 +458,13 @@ TEST(Win32ProcessLauncher, FailureCarriesTheSystemsNumberAndTheCommand) {
 
 TEST(Win32SingleInstanceLock, SameFolderInAnotherLetterCaseIsTheSameCopy) {
   testing::TempFolder program;
-  auto first = AcquireSingleInstanceLock(program.Path());
+  const auto single_instance = NewSingleInstance();
+  auto first = single_instance->Acquire(program.Path());
   ASSERT_TRUE(first->Acquired());
   std::string upper = program.Path();
   std::transform(upper.begin(), upper.end(), upper.begin(),
                  [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
-  EXPECT_FALSE(AcquireSingleInstanceLock(upper)->Acquired());
+  EXPECT_FALSE(single_instance->Acquire(upper)->Acquired());
 }
 
 TEST(Win32ExecutableFolder, HasNoTrailingSeparator) {

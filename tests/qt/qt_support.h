@@ -19,6 +19,7 @@
 #include "message_box.h"
 #include "platform/platform.h"
 #include "program_icon.h"
+#include "support/fake_services.h"
 #include "support/temp_folder.h"
 #include "tray_icon.h"
 
@@ -51,11 +52,6 @@ struct ScriptedTray : qtui::TrayIcon {
   }
 };
 
-struct FixedClock : Clock {
-  std::time_t now = 1765186502;
-  std::time_t Now() override { return now; }
-};
-
 class QtWindowTest : public ::testing::Test {
  protected:
   TempFolder install;  // the executable folder
@@ -64,7 +60,9 @@ class QtWindowTest : public ::testing::Test {
   std::unique_ptr<ProfileStore> profile = NewProfileStore();
   std::unique_ptr<ProcessLauncher> launcher = NewProcessLauncher();
   FixedClock clock;
-  Platform platform{*fs, *profile, *launcher, clock, install.Path()};
+  FixedTimeStamps time_stamps;
+  FakeSingleInstance single_instance;
+  Platform platform{*fs, *profile, *launcher, clock, time_stamps, single_instance, install.Path()};
   QIcon icon = qtui::ProgramIcon();
   RecordingPresenter boxes;
   ScriptedTray tray{icon};

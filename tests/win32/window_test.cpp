@@ -20,13 +20,10 @@
 
 #include "app/frmMain.h"
 #include "platform/file_system.h"
-#include "platform/platform.h"
-#include "platform/process_launcher.h"
-#include "platform/profile_store.h"
-#include "platform/system.h"
+#include "platform/system_services.h"
 #include "platform/win32/text_conversion.h"
-#include "platform/win32/ui/layout.h"
-#include "platform/win32/ui/main_window.h"
+#include "ui/win32/layout.h"
+#include "ui/win32/main_window.h"
 #include "support/temp_folder.h"
 
 namespace quillbeck::win32 {
@@ -40,13 +37,9 @@ using quillbeck::testing::WriteFile;
 class WindowTest : public ::testing::Test {
  protected:
   WindowTest()
-      : fs_(NewFileSystem()),
-        profile_(NewProfileStore()),
-        launcher_(NewProcessLauncher()),
-        clock_(NewSystemClock()),
-        platform_{*fs_, *profile_, *launcher_, *clock_, folder_.Path()},
+      : services_(folder_.Path()),
         window_(GetModuleHandleW(nullptr)),
-        form_(platform_, window_) {
+        form_(services_.platform(), window_) {
     window_.Create(form_);
   }
 
@@ -94,11 +87,7 @@ class WindowTest : public ::testing::Test {
   }
 
   TempFolder folder_;
-  std::unique_ptr<FileSystem> fs_;
-  std::unique_ptr<ProfileStore> profile_;
-  std::unique_ptr<ProcessLauncher> launcher_;
-  std::unique_ptr<Clock> clock_;
-  Platform platform_;
+  SystemServices services_;
   MainWindow window_;
   frmMain form_;
 };

@@ -59,14 +59,19 @@ std::string Format(const char* format, const struct tm& time) {
 
 }  // namespace
 
-std::string FormatTimeStamp(std::time_t t) {
-  struct tm local {};
-  if (localtime_r(&t, &local) == nullptr) return std::string();
-  if (local.tm_hour == 0 && local.tm_min == 0 && local.tm_sec == 0) return Format("%x", local);
-  return Format("%x %X", local);
-}
-
 namespace {
+
+class StrftimeTimeStampFormat : public TimeStampFormat {
+ public:
+  std::string Format(std::time_t t) override {
+    struct tm local {};
+    if (localtime_r(&t, &local) == nullptr) return std::string();
+    if (local.tm_hour == 0 && local.tm_min == 0 && local.tm_sec == 0) {
+      return quillbeck::Format("%x", local);
+    }
+    return quillbeck::Format("%x %X", local);
+  }
+};
 
 class SystemClock : public Clock {
  public:
@@ -109,7 +114,9 @@ std::uint64_t Hash(const std::string& text) {
 
 std::unique_ptr<Clock> NewSystemClock() { return std::make_unique<SystemClock>(); }
 
-std::unique_ptr<SingleInstanceLock> AcquireSingleInstanceLock(const std::string& folder) {
+namespace {
+
+std::unique_ptr<SingleInstanceLock> AcquireFlock(const std::string& folder) {
   // The same folder reached through another path is the same program.
   std::string canonical = folder;
   if (char* resolved = realpath(folder.c_str(), nullptr)) {
@@ -155,6 +162,23 @@ std::unique_ptr<SingleInstanceLock> AcquireSingleInstanceLock(const std::string&
     close(fd);
   }
   return std::make_unique<FlockInstanceLock>(-1, true);
+}
+
+class FlockSingleInstance : public SingleInstance {
+ public:
+  std::unique_ptr<SingleInstanceLock> Acquire(const std::string& folder) override {
+    return AcquireFlock(folder);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<SingleInstance> NewSingleInstance() {
+  return std::make_unique<FlockSingleInstance>();
+}
+
+std::unique_ptr<TimeStampFormat> NewTimeStampFormat() {
+  return std::make_unique<StrftimeTimeStampFormat>();
 }
 
 }  // namespace quillbeck

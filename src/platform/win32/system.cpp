@@ -64,18 +64,17 @@ std::wstring TimeText(const SYSTEMTIME& time) {
   return length > 0 ? std::wstring(text, static_cast<std::size_t>(length - 1)) : std::wstring();
 }
 
-}  // namespace
-
-std::string FormatTimeStamp(std::time_t t) {
-  SYSTEMTIME local;
-  if (!LocalTime(t, local)) return std::string();
-  std::wstring stamp = DateText(local);
-  if (local.wHour != 0 || local.wMinute != 0 || local.wSecond != 0)
-    stamp += L" " + TimeText(local);
-  return win32::WideToUtf8(stamp);
-}
-
-namespace {
+class RegionalTimeStampFormat final : public TimeStampFormat {
+ public:
+  std::string Format(std::time_t t) override {
+    SYSTEMTIME local;
+    if (!LocalTime(t, local)) return std::string();
+    std::wstring stamp = DateText(local);
+    if (local.wHour != 0 || local.wMinute != 0 || local.wSecond != 0)
+      stamp += L" " + TimeText(local);
+    return win32::WideToUtf8(stamp);
+  }
+};
 
 class SystemClock final : public Clock {
  public:
@@ -140,12 +139,23 @@ std::wstring MutexName(const std::string& folder) {
   return win32::Utf8ToWide(name);
 }
 
+class MutexSingleInstance final : public SingleInstance {
+ public:
+  std::unique_ptr<SingleInstanceLock> Acquire(const std::string& folder) override {
+    return std::make_unique<Win32SingleInstanceLock>(MutexName(folder));
+  }
+};
+
 }  // namespace
 
 std::unique_ptr<Clock> NewSystemClock() { return std::make_unique<SystemClock>(); }
 
-std::unique_ptr<SingleInstanceLock> AcquireSingleInstanceLock(const std::string& folder) {
-  return std::make_unique<Win32SingleInstanceLock>(MutexName(folder));
+std::unique_ptr<SingleInstance> NewSingleInstance() {
+  return std::make_unique<MutexSingleInstance>();
+}
+
+std::unique_ptr<TimeStampFormat> NewTimeStampFormat() {
+  return std::make_unique<RegionalTimeStampFormat>();
 }
 
 }  // namespace quillbeck

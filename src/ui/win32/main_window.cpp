@@ -1,5 +1,5 @@
 // The Win32 main window (see main_window.h).
-#include "platform/win32/ui/main_window.h"
+#include "ui/win32/main_window.h"
 
 #include <commctrl.h>
 
@@ -8,7 +8,7 @@
 #include "app/frmMain.h"
 #include "platform/runtime_error.h"
 #include "platform/win32/text_conversion.h"
-#include "platform/win32/ui/resource.h"
+#include "ui/win32/resource.h"
 
 namespace quillbeck::win32 {
 namespace {

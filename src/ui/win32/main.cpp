@@ -8,13 +8,9 @@
 #include <memory>
 
 #include "app/frmMain.h"
-#include "platform/file_system.h"
-#include "platform/platform.h"
-#include "platform/process_launcher.h"
-#include "platform/profile_store.h"
 #include "platform/runtime_error.h"
-#include "platform/system.h"
-#include "platform/win32/ui/main_window.h"
+#include "platform/system_services.h"
+#include "ui/win32/main_window.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // The manifest declares per-monitor (v2) awareness; this covers a copy
@@ -23,15 +19,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
 
-  auto fs = quillbeck::NewFileSystem();
-  auto profile = quillbeck::NewProfileStore();
-  auto launcher = quillbeck::NewProcessLauncher();
-  auto clock = quillbeck::NewSystemClock();
-  quillbeck::Platform platform{*fs, *profile, *launcher, *clock,
-                               quillbeck::ExecutableFolder()};
+  quillbeck::SystemServices services;
 
   quillbeck::win32::MainWindow window(instance);
-  quillbeck::frmMain form(platform, window);
+  quillbeck::frmMain form(services.platform(), window);
   try {
     window.Create(form);
   } catch (const quillbeck::RuntimeError&) {

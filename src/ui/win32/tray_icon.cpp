@@ -1,5 +1,5 @@
 // The notification-area icon (see tray_icon.h).
-#include "platform/win32/ui/tray_icon.h"
+#include "ui/win32/tray_icon.h"
 
 namespace quillbeck::win32 {
 

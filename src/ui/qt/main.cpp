@@ -6,11 +6,7 @@
 #include "app/frmMain.h"
 #include "main_window.h"
 #include "message_box.h"
-#include "platform/file_system.h"
-#include "platform/platform.h"
-#include "platform/process_launcher.h"
-#include "platform/profile_store.h"
-#include "platform/system.h"
+#include "platform/system_services.h"
 #include "program_icon.h"
 #include "tray_icon.h"
 
@@ -20,17 +16,13 @@ int main(int argc, char** argv) {
   // copy and the end of the desktop session do.
   QApplication::setQuitOnLastWindowClosed(false);
 
-  const auto fs = quillbeck::NewFileSystem();
-  const auto profile = quillbeck::NewProfileStore();
-  const auto launcher = quillbeck::NewProcessLauncher();
-  const auto clock = quillbeck::NewSystemClock();
-  quillbeck::Platform platform{*fs, *profile, *launcher, *clock, quillbeck::ExecutableFolder()};
+  quillbeck::SystemServices services;
 
   const QIcon icon = quillbeck::qtui::ProgramIcon();
   quillbeck::qtui::QtMessageBoxPresenter boxes;
   quillbeck::qtui::TrayIcon tray(icon);
   quillbeck::qtui::MainWindow window(icon, boxes, tray);
-  quillbeck::frmMain form(platform, window);
+  quillbeck::frmMain form(services.platform(), window);
   window.Attach(form);
 
   form.Form_Load();

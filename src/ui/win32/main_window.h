@@ -10,8 +10,8 @@
 #include <array>
 #include <string>
 
-#include "platform/win32/ui/layout.h"
-#include "platform/win32/ui/tray_icon.h"
+#include "ui/win32/layout.h"
+#include "ui/win32/tray_icon.h"
 #include "platform/window.h"
 
 namespace quillbeck {
