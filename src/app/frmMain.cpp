@@ -56,6 +56,8 @@ void frmMain::Form_Load() {
       const bool folder_exists = platform_.fs.FolderExists(folder);
       const bool temp_exists = platform_.fs.FolderExists(temp);
       if (folder_exists && !temp_exists) platform_.fs.CreateFolder(temp);
+      // What a copy cut short by a crash left in Temp goes now.
+      if (temp_exists) platform_.fs.RemoveAbandonedCopies(temp);
     }
     global_.Trace("Done");
 

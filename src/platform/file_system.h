@@ -59,6 +59,14 @@ class FileSystem {
   virtual void CopyFile(const std::string& from, const std::string& to,
                         bool overwrite) = 0;
 
+  // RemoveAbandonedCopies() removes from `folder` every temporary copy that
+  // CopyFile() began there and that no living copy of Quillbeck still writes
+  // (one killed mid-copy leaves such a file behind). Only the temporary
+  // names that CopyFile() makes are ever touched, never a file another
+  // program put there. Never raises: a copy that cannot be examined or
+  // removed stays for a later call.
+  virtual void RemoveAbandonedCopies(const std::string& folder) noexcept = 0;
+
   // DeleteFile() removes a file; with `force` a read-only file is removed too.
   // Raises when the file is missing or cannot be removed.
   virtual void DeleteFile(const std::string& path, bool force) = 0;

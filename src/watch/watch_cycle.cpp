@@ -37,8 +37,16 @@ void RunWatchCycle(Platform& platform, Global& global, Window& window) {
     if (!fs.FolderExists(window.FolderText(slot))) continue;
     global.Trace("Check folder: " + window.FolderText(slot));
     const std::vector<FileEntry> files = fs.Files(window.FolderText(slot));
+    bool temp_swept = false;
     for (const FileEntry& file : files) {
       if (!IsPickedUp(file.Name)) continue;
+      if (!temp_swept) {
+        // A copy cut short by a crash is cleared away before this slot's
+        // Temp takes a new one, so a folder configured after start-up is
+        // covered too.
+        fs.RemoveAbandonedCopies(window.FolderText(slot) + separator + "Temp");
+        temp_swept = true;
+      }
       global.Trace("File: " + file.Name);
       global.Trace("Copy " + file.Name + " in " + window.FolderText(slot) + separator + "Temp" +
             separator);
