@@ -24,7 +24,7 @@ frmMain::frmMain(Platform& platform, Window& window)
 
 void frmMain::Form_Load() {
   trap_.Run("Form_Load", [&] {
-    instance_lock_ = platform_.single_instance.Acquire(platform_.executable_folder);
+    instance_lock_ = platform_.single_instance.Acquire(platform_.settings_folder);
     if (!instance_lock_->Acquired()) {
       // A second copy ends here, silently, before anything is read; the
       // running copy and its icon are left alone.
@@ -34,7 +34,7 @@ void frmMain::Form_Load() {
 
     auto read = [&](const std::string& key, const std::string& default_value) {
       return modINI::ReadINI(platform_.profile, modINI::kSection, key, default_value,
-                             modINI::SettingsPath(platform_.executable_folder),
+                             modINI::SettingsPath(platform_.settings_folder),
                              modINI::kBufferSize);
     };
 
@@ -73,7 +73,7 @@ void frmMain::cmdSave_Click() {
       // A failed write raises into the trap: "Successfully saved." must
       // never stand for a file that was not written.
       platform_.profile.WriteString(modINI::kSection, key, value,
-                                    modINI::SettingsPath(platform_.executable_folder));
+                                    modINI::SettingsPath(platform_.settings_folder));
     };
     for (std::int16_t slot = 1; slot <= modINI::kSlotCount; ++slot) {
       write(modINI::FolderKey(slot), window_.FolderText(slot));

@@ -46,7 +46,7 @@ std::string SafeForFileName(const std::string& text) {
 
 std::string Global::LogFolder() const {
   const std::string separator = PathSeparator();
-  return platform_.executable_folder + separator + "Logs" + separator;
+  return platform_.log_parent_folder + separator + "Logs" + separator;
 }
 
 void Global::LogError(std::int32_t number, const std::string& description,

@@ -20,8 +20,12 @@ struct Platform {
   Clock& clock;
   TimeStampFormat& time_stamps;
   SingleInstance& single_instance;
-  // The executable folder: Settings.ini and Logs/ are found from it.
-  std::string executable_folder;
+  // The folder that holds Settings.ini; one copy of Quillbeck runs per
+  // settings folder. The executable folder, except in the packaged Linux
+  // build, which keeps its files where the user's desktop keeps them.
+  std::string settings_folder;
+  // The folder that holds Logs/; the executable folder likewise.
+  std::string log_parent_folder;
 };
 
 }  // namespace quillbeck

@@ -19,7 +19,7 @@ class SystemServices {
   SystemServices();
   // SystemServices(folder) finds them in `folder` instead, as a test or a
   // benchmark that installs the program in a folder of its own needs.
-  explicit SystemServices(std::string folder);
+  explicit SystemServices(const std::string& folder);
 
   SystemServices(const SystemServices&) = delete;
   SystemServices& operator=(const SystemServices&) = delete;

@@ -15,8 +15,8 @@ std::string FolderKey(std::int16_t slot) { return "Folder " + std::to_string(slo
 
 std::string ShellKey(std::int16_t slot) { return "Shell " + std::to_string(slot); }
 
-std::string SettingsPath(const std::string& executable_folder) {
-  return executable_folder + PathSeparator() + "Settings.ini";
+std::string SettingsPath(const std::string& settings_folder) {
+  return settings_folder + PathSeparator() + "Settings.ini";
 }
 
 std::string ReadINI(ProfileStore& store, const std::string& section, const std::string& key,

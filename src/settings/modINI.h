@@ -25,7 +25,7 @@ std::string ShellKey(std::int16_t slot);
 
 // SettingsPath() is the executable folder followed by the separator and
 // "Settings.ini".
-std::string SettingsPath(const std::string& executable_folder);
+std::string SettingsPath(const std::string& settings_folder);
 
 // ReadINI() returns the value of `key` in `section` of the file at `path`:
 // the first n characters of a buffer of `size` blanks after the profile

@@ -62,7 +62,8 @@ class QtWindowTest : public ::testing::Test {
   FixedClock clock;
   FixedTimeStamps time_stamps;
   FakeSingleInstance single_instance;
-  Platform platform{*fs, *profile, *launcher, clock, time_stamps, single_instance, install.Path()};
+  Platform platform{*fs, *profile, *launcher, clock, time_stamps, single_instance,
+                    install.Path(), install.Path()};
   QIcon icon = qtui::ProgramIcon();
   RecordingPresenter boxes;
   ScriptedTray tray{icon};
