@@ -36,10 +36,12 @@ class Clock {
 std::unique_ptr<Clock> NewSystemClock();
 
 // SingleInstanceLock holds, for as long as it lives, the mark that this copy
-// of Quillbeck runs: a named mutex per user session and executable path on
-// Windows, an exclusive flock on a lock file per user and executable folder
-// on Linux (under $XDG_RUNTIME_DIR, else the temporary folder; opened
-// close-on-exec so no started command inherits it).
+// of Quillbeck runs: a named mutex per user session and settings folder on
+// Windows, an exclusive flock on a lock file per user and settings folder on
+// Linux (under $XDG_RUNTIME_DIR, else the temporary folder; opened
+// close-on-exec so no started command inherits it). The settings folder is
+// the executable folder except in the packaged Linux build, whose settings
+// folder is the user's own: one copy per user there.
 class SingleInstanceLock {
  public:
   virtual ~SingleInstanceLock() = default;
