@@ -8,9 +8,22 @@
 namespace quillbeck {
 
 // ExecutableFolder() is the folder that holds the running executable, without
-// a trailing separator (except at the root of a drive). Settings.ini and
-// Logs live there.
+// a trailing separator (except at the root of a drive).
 std::string ExecutableFolder();
+
+// FileFolders names where a running Quillbeck keeps its two files: the
+// folder that holds Settings.ini and the folder that holds Logs/.
+struct FileFolders {
+  std::string settings;
+  std::string log_parent;
+};
+
+// ProgramFileFolders() is where this build keeps them: the executable folder
+// for both, except in the Linux build made for installation, which keeps them
+// in the user's configuration and state folders and creates those when they
+// are missing. Never raises: a folder that cannot be made surfaces later, as
+// the failure of the Save or log write that needs it.
+FileFolders ProgramFileFolders();
 
 // Clock gives the current time; tests put a fixed one in its place.
 class Clock {
@@ -23,10 +36,12 @@ class Clock {
 std::unique_ptr<Clock> NewSystemClock();
 
 // SingleInstanceLock holds, for as long as it lives, the mark that this copy
-// of Quillbeck runs: a named mutex per user session and executable path on
-// Windows, an exclusive flock on a lock file per user and executable folder
-// on Linux (under $XDG_RUNTIME_DIR, else the temporary folder; opened
-// close-on-exec so no started command inherits it).
+// of Quillbeck runs: a named mutex per user session and settings folder on
+// Windows, an exclusive flock on a lock file per user and settings folder on
+// Linux (under $XDG_RUNTIME_DIR, else the temporary folder; opened
+// close-on-exec so no started command inherits it). The settings folder is
+// the executable folder except in the packaged Linux build, whose settings
+// folder is the user's own: one copy per user there.
 class SingleInstanceLock {
  public:
   virtual ~SingleInstanceLock() = default;

@@ -1,13 +1,15 @@
 // The real seams, gathered.
 #include "platform/system_services.h"
 
-
 namespace quillbeck {
 
-SystemServices::SystemServices() : SystemServices(ExecutableFolder()) {}
+SystemServices::SystemServices() : SystemServices(ProgramFileFolders()) {}
 
 SystemServices::SystemServices(const std::string& folder)
-    : platform_{*fs_, *profile_, *launcher_, *clock_, *time_stamps_, *single_instance_, folder,
-                folder} {}
+    : SystemServices(FileFolders{folder, folder}) {}
+
+SystemServices::SystemServices(const FileFolders& folders)
+    : platform_{*fs_,    *profile_, *launcher_, *clock_, *time_stamps_, *single_instance_,
+                folders.settings, folders.log_parent} {}
 
 }  // namespace quillbeck

@@ -15,11 +15,14 @@ namespace quillbeck {
 
 class SystemServices {
  public:
-  // SystemServices() finds Settings.ini and Logs/ from the executable folder.
+  // SystemServices() finds Settings.ini and Logs/ where this build keeps
+  // them (ProgramFileFolders).
   SystemServices();
-  // SystemServices(folder) finds them in `folder` instead, as a test or a
+  // SystemServices(folder) finds both in `folder` instead, as a test or a
   // benchmark that installs the program in a folder of its own needs.
   explicit SystemServices(const std::string& folder);
+  // SystemServices(folders) finds each in the folder named.
+  explicit SystemServices(const FileFolders& folders);
 
   SystemServices(const SystemServices&) = delete;
   SystemServices& operator=(const SystemServices&) = delete;

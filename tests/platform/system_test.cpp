@@ -38,6 +38,29 @@ TEST(ExecutableFolder, IsTheFolderOfThisProgram) {
   EXPECT_TRUE(NewFileSystem()->FileExists(folder + PathSeparator() + name)) << folder;
 }
 
+TEST(ProgramFileFolders, AreWhereThisBuildKeepsItsFiles) {
+#ifdef QUILLBECK_INSTALLED_LAYOUT
+  // The package build: the user's XDG folders, made at once.
+  testing::TempFolder home;
+  const std::optional<std::string> saved_home =
+      getenv("HOME") != nullptr ? std::optional<std::string>(getenv("HOME")) : std::nullopt;
+  setenv("HOME", home.Path().c_str(), 1);
+  unsetenv("XDG_CONFIG_HOME");
+  unsetenv("XDG_STATE_HOME");
+  const FileFolders folders = ProgramFileFolders();
+  if (saved_home) setenv("HOME", saved_home->c_str(), 1);
+  EXPECT_EQ(folders.settings, home.Join(".config/quillbeck"));
+  EXPECT_EQ(folders.log_parent, home.Join(".local/state/quillbeck"));
+  EXPECT_TRUE(std::filesystem::is_directory(folders.settings));
+  EXPECT_TRUE(std::filesystem::is_directory(folders.log_parent));
+#else
+  // Every other build keeps both beside the executable.
+  const FileFolders folders = ProgramFileFolders();
+  EXPECT_EQ(folders.settings, ExecutableFolder());
+  EXPECT_EQ(folders.log_parent, ExecutableFolder());
+#endif
+}
+
 std::time_t LocalTime(int year, int month, int day, int hour, int minute, int second) {
   std::tm time{};
   time.tm_year = year - 1900;

@@ -31,6 +31,11 @@ std::string ExecutableFolder() {
   return win32::WideToUtf8(folder);
 }
 
+FileFolders ProgramFileFolders() {
+  const std::string folder = ExecutableFolder();
+  return {folder, folder};
+}
+
 namespace {
 
 // LocalTime() is `t` as the local calendar time of the user's time zone,
