@@ -2,6 +2,7 @@
 // window (support/window_geometry.h): every control's place, text and font,
 // the client area at the screen's density, and the walk of the Tab key.
 #include <cmath>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,11 @@
 #include "qt_support.h"
 #include "support/window_geometry.h"
 #include "ui/window_layout.h"
+
+// Failures name the rectangle rather than its bytes.
+void PrintTo(const QRect& rect, std::ostream* out) {
+  *out << "(" << rect.x() << ", " << rect.y() << ") " << rect.width() << " x " << rect.height();
+}
 
 namespace quillbeck::testing {
 namespace {
