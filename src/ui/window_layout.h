@@ -151,6 +151,15 @@ constexpr std::array<const Control*, kControls.size()> InTabOrder() {
   return order;
 }
 
+// The tab indices order the controls without a tie.
+static_assert([] {
+  const auto order = InTabOrder();
+  for (std::size_t i = 1; i < order.size(); ++i) {
+    if (order[i - 1]->tab_index == order[i]->tab_index) return false;
+  }
+  return true;
+}());
+
 // FirstFocus() is the control that holds the focus when the window is
 // first shown: the lowest tab index among the controls that take it.
 constexpr const Control& FirstFocus() {

@@ -81,17 +81,20 @@ void MainWindow::BuildControls(const QIcon& icon) {
   }
 
   // The focus moves by increasing tab index among the controls that take
-  // it, and round again; the first of them has it at the start.
-  QWidget* first = nullptr;
+  // it, and round again.
   QWidget* previous = nullptr;
   for (const ui::Control* control : ui::InTabOrder()) {
     if (!ui::TakesFocus(control->kind)) continue;
     QWidget* next = controls_[static_cast<std::size_t>(control - ui::kControls.data())];
     if (previous != nullptr) setTabOrder(previous, next);
-    if (first == nullptr) first = next;
     previous = next;
   }
-  if (first != nullptr) first->setFocus();
+  FocusFirst();
+}
+
+void MainWindow::FocusFirst() {
+  const ui::Control& first = ui::FirstFocus();
+  FindWidget(first.name, first.index).setFocus();
 }
 
 QWidget* MainWindow::MakeControl(const ui::Control& control, const QIcon& icon) {

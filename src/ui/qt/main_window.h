@@ -50,6 +50,10 @@ class MainWindow : public QWidget, public Window {
   // Attach() makes `form` the receiver of the window's events.
   void Attach(frmMain& form);
 
+  // FocusFirst() gives the focus to the control of the lowest tab index, as
+  // at the window's first showing.
+  void FocusFirst();
+
   // Window:
   std::string FolderText(int slot) const override;
   void SetFolderText(int slot, const std::string& text) override;
