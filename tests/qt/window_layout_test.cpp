@@ -1,12 +1,14 @@
-// The window as built: every control's place converted from twips, its
-// caption and font, the focus order and the keys that must not act.
+// The Qt window as built, measured against the hand-written table of the
+// window (support/window_geometry.h): every control's place, text and font,
+// the client area at the screen's density, and the walk of the Tab key.
 #include <cmath>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include <QAbstractButton>
 #include <QCheckBox>
-#include <QFontMetrics>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -14,48 +16,16 @@
 
 #include "layout.h"
 #include "qt_support.h"
+#include "support/window_geometry.h"
+#include "ui/window_layout.h"
+
+// Failures name the rectangle rather than its bytes.
+void PrintTo(const QRect& rect, std::ostream* out) {
+  *out << "(" << rect.x() << ", " << rect.y() << ") " << rect.width() << " x " << rect.height();
+}
 
 namespace quillbeck::testing {
 namespace {
-
-enum class Style { kNone, kCaption, kField, kButton };
-
-struct Expected {
-  const char* name;
-  const char* text;
-  int left, top, width, height;
-  Style style;
-};
-
-// The window's controls as the design gives them, in twips.
-const Expected kExpected[] = {
-    {"Label1_0", "Folder 1:", 270, 360, 930, 240, Style::kCaption},
-    {"txtFolder_1", "", 1395, 315, 6675, 375, Style::kField},
-    {"Label1_1", "Shell 1:", 270, 855, 780, 240, Style::kCaption},
-    {"txtShell_1", "", 1395, 810, 6675, 375, Style::kField},
-    {"Label1_2", "Folder 2:", 270, 1530, 930, 240, Style::kCaption},
-    {"txtFolder_2", "", 1395, 1485, 6675, 375, Style::kField},
-    {"Label1_3", "Shell 2:", 270, 2025, 780, 240, Style::kCaption},
-    {"txtShell_2", "", 1395, 1980, 6675, 375, Style::kField},
-    {"Label1_4", "Folder 3:", 270, 2790, 930, 240, Style::kCaption},
-    {"txtFolder_3", "", 1395, 2745, 6675, 375, Style::kField},
-    {"Label1_5", "Shell 3:", 270, 3285, 780, 240, Style::kCaption},
-    {"txtShell_3", "", 1395, 3240, 6675, 375, Style::kField},
-    {"Label1_6", "Folder 4:", 270, 4005, 930, 240, Style::kCaption},
-    {"txtFolder_4", "", 1395, 3960, 6675, 375, Style::kField},
-    {"Label1_7", "Shell 4:", 270, 4500, 780, 240, Style::kCaption},
-    {"txtShell_4", "", 1395, 4455, 6675, 375, Style::kField},
-    {"Label1_8", "Folder 5:", 270, 5265, 930, 240, Style::kCaption},
-    {"txtFolder_5", "", 1395, 5220, 6675, 375, Style::kField},
-    {"Label1_9", "Shell 5:", 270, 5760, 780, 240, Style::kCaption},
-    {"txtShell_5", "", 1395, 5715, 6675, 375, Style::kField},
-    {"Picture1", "", 180, 6345, 600, 600, Style::kNone},
-    {"chkDebug", "Debug Log", 1440, 6360, 2055, 375, Style::kCaption},
-    {"cmdSave", "Save", 1395, 7200, 3030, 780, Style::kButton},
-    {"cmdStart", "Start Service", 5040, 7200, 3030, 780, Style::kButton},
-};
-
-int Px(int twips, double dpi) { return static_cast<int>(std::lround(twips * dpi / 1440.0)); }
 
 QString TextOf(QWidget* w) {
   if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
@@ -64,54 +34,84 @@ QString TextOf(QWidget* w) {
   return {};
 }
 
+QString Name(const ExpectedControl& e) { return QString::fromLatin1(e.name.data(), e.name.size()); }
+
+bool IsKind(QWidget* w, Kind kind) {
+  switch (kind) {
+    case Kind::kLabel:
+    case Kind::kPictureBox: return qobject_cast<QLabel*>(w) != nullptr;
+    case Kind::kTextBox: return qobject_cast<QLineEdit*>(w) != nullptr;
+    case Kind::kButton: return qobject_cast<QPushButton*>(w) != nullptr;
+    case Kind::kCheckBox: return qobject_cast<QCheckBox*>(w) != nullptr;
+  }
+  return false;
+}
+
 using LayoutTest = QtWindowTest;
 
+// The one conversion of the window, at the edges of its rounding.
 TEST(TwipsTest, ConvertsAtTheDensityGiven) {
   struct Case {
-    int twips;
-    double dpi;
-    int pixels;
-  } cases[] = {{8340, 96, 556}, {8055, 96, 537}, {15, 96, 1}, {7, 96, 0}, {8, 96, 1},
-               {8340, 120, 695}, {8055, 120, 671}, {600, 144, 60}, {930, 192, 124}};
+    int twips, dpi, pixels;
+  } cases[] = {{8340, 96, 556}, {8055, 96, 537}, {15, 96, 1},    {7, 96, 0},     {8, 96, 1},
+               {8340, 120, 695}, {8055, 120, 671}, {6, 120, 1}, {5, 120, 0}, {600, 144, 60}, {930, 192, 124}};
   for (const Case& c : cases) {
-    EXPECT_EQ(qtui::TwipsToPixels(c.twips, c.dpi), c.pixels) << c.twips << " at " << c.dpi;
+    EXPECT_EQ(ui::TwipsToPixels(c.twips, c.dpi), c.pixels) << c.twips << " at " << c.dpi;
   }
 }
 
-TEST_F(LayoutTest, EveryControlSitsAtItsPlaceWithItsCaptionAndFont) {
-  const double dx = window.logicalDpiX(), dy = window.logicalDpiY();
-  for (const Expected& e : kExpected) {
+// Qt lays widgets out in device-independent pixels of the logical density
+// and scales them to the device: the places match the table at the logical
+// density exactly, and at the device's density to within the rounding of
+// the scale.
+TEST_F(LayoutTest, EveryControlSitsAtItsPlaceWithItsTextAndFont) {
+  const int logical = window.logicalDpiX();
+  const double scale = window.devicePixelRatioF();
+  const int device = static_cast<int>(std::lround(logical * scale));
+  ASSERT_TRUE(Measured(logical) && Measured(device)) << logical << " and " << device << " dpi";
+  ASSERT_EQ(window.logicalDpiY(), logical);
+  for (const ExpectedControl& e : kExpectedControls) {
     SCOPED_TRACE(e.name);
-    QWidget* w = window.findChild<QWidget*>(QString::fromLatin1(e.name));
+    QWidget* w = window.findChild<QWidget*>(Name(e));
     ASSERT_NE(w, nullptr);
-    EXPECT_EQ(w->geometry(), QRect(Px(e.left, dx), Px(e.top, dy), Px(e.width, dx), Px(e.height, dy)));
-    EXPECT_EQ(TextOf(w), QString::fromLatin1(e.text));
-    EXPECT_FALSE(TextOf(w).contains(u'&')) << "no access keys";
-    if (e.style == Style::kNone) continue;
+    EXPECT_TRUE(IsKind(w, e.kind));
+    const Pixels& at = At(e, logical);
+    EXPECT_EQ(w->geometry(), QRect(at.left, at.top, at.width, at.height));
+    const Pixels& on_device = At(e, device);
+    const QRect g = w->geometry();
+    EXPECT_NEAR(g.x() * scale, on_device.left, 1.0);
+    EXPECT_NEAR(g.y() * scale, on_device.top, 1.0);
+    EXPECT_NEAR(g.width() * scale, on_device.width, 1.0);
+    EXPECT_NEAR(g.height() * scale, on_device.height, 1.0);
+
+    EXPECT_EQ(TextOf(w), QString::fromLatin1(e.text.data(), e.text.size()));
+    if (e.font == nullptr) continue;
     const QFont f = w->font();
     EXPECT_EQ(f.family(), qtui::FontFamily());
-    EXPECT_DOUBLE_EQ(f.pointSizeF(), e.style == Style::kButton ? 13.5 : 9.75);
-    EXPECT_EQ(f.weight(), e.style == Style::kField ? QFont::Normal : QFont::Bold);
+    EXPECT_DOUBLE_EQ(f.pointSizeF(), e.font->points);
+    EXPECT_EQ(f.weight(), e.font->weight);
     EXPECT_FALSE(f.italic() || f.underline() || f.strikeOut());
   }
 }
 
-TEST_F(LayoutTest, AtNinetySixDotsPerInchFifteenTwipsMakeAPixel) {
-  // Qt lays widgets out in device-independent pixels of 96 dpi and scales
-  // them to the screen; the table's sizes are whole pixels there.
-  ASSERT_EQ(window.logicalDpiX(), 96);
-  EXPECT_EQ(window.findChild<QWidget*>("txtFolder_1")->geometry(), QRect(93, 21, 445, 25));
-  EXPECT_EQ(window.findChild<QWidget*>("cmdStart")->geometry(), QRect(336, 480, 202, 52));
+TEST_F(LayoutTest, TheFaceIsMsSansSerifWhereTheSystemHasIt) {
+  const QString face = QString::fromLatin1(kFontFace.data(), kFontFace.size());
+  if (QFontDatabase::families().contains(face, Qt::CaseInsensitive)) {
+    EXPECT_EQ(qtui::FontFamily(), face);
+  } else {
+    EXPECT_FALSE(qtui::FontFamily().isEmpty());
+  }
 }
 
 TEST_F(LayoutTest, ClientAreaKeepsItsSizeOnTheScreen) {
-  EXPECT_EQ(window.minimumSize(), QSize(Px(8340, window.logicalDpiX()), Px(8055, window.logicalDpiY())));
+  const Pixels& logical = ClientAt(window.logicalDpiX());
+  EXPECT_EQ(window.minimumSize(), QSize(logical.width, logical.height));
   EXPECT_EQ(window.maximumSize(), window.minimumSize());
   // On the device, the client area measures the twips at the real density.
-  const double device_dpi = window.logicalDpiX() * window.devicePixelRatioF();
+  const int device = static_cast<int>(std::lround(window.logicalDpiX() * window.devicePixelRatioF()));
+  ASSERT_TRUE(Measured(device)) << device << " dpi";
   const QPixmap shot = window.grab();
-  EXPECT_EQ(shot.width(), Px(8340, device_dpi));
-  EXPECT_NEAR(shot.height(), 8055 * device_dpi / 1440, 1.0);
+  EXPECT_EQ(shot.size(), QSize(ClientAt(device).width, ClientAt(device).height));
 }
 
 TEST_F(LayoutTest, WindowCaptionIconAndPicture) {
@@ -120,17 +120,18 @@ TEST_F(LayoutTest, WindowCaptionIconAndPicture) {
   EXPECT_TRUE(window.windowIcon().availableSizes().contains(QSize(32, 32)));
   const QPixmap picture = window.Picture1().pixmap();
   EXPECT_EQ(picture.deviceIndependentSize().toSize(), QSize(32, 32));
-  EXPECT_EQ(window.Picture1().focusPolicy(), Qt::NoFocus);
-  for (int i = 0; i < 10; ++i) {
-    EXPECT_EQ(window.findChild<QWidget*>(QString("Label1_%1").arg(i))->focusPolicy(), Qt::NoFocus);
+  for (const ExpectedControl& e : kExpectedControls) {
+    if (e.kind != Kind::kLabel && e.kind != Kind::kPictureBox) continue;
+    EXPECT_EQ(window.findChild<QWidget*>(Name(e))->focusPolicy(), Qt::NoFocus) << e.name;
   }
 }
 
 TEST_F(LayoutTest, CaptionsFitTheirPlaces) {
-  for (const Expected& e : kExpected) {
-    if (e.style == Style::kNone || e.style == Style::kField) continue;
-    QWidget* w = window.findChild<QWidget*>(QString::fromLatin1(e.name));
+  for (const ExpectedControl& e : kExpectedControls) {
+    if (e.font == nullptr || e.kind == Kind::kTextBox) continue;
+    QWidget* w = window.findChild<QWidget*>(Name(e));
     EXPECT_LE(w->sizeHint().width(), w->width()) << e.name << " in " << w->font().family().toStdString();
+    EXPECT_FALSE(TextOf(w).contains(u'&')) << e.name << ": no access keys";
   }
 }
 
@@ -151,21 +152,17 @@ TEST_F(LayoutTest, NeitherButtonIsDefaultOrCancel) {
   EXPECT_TRUE(window.isVisible());
 }
 
-TEST_F(LayoutTest, StartHasTheFocusFirstAndTabFollowsTheTable) {
+TEST_F(LayoutTest, StartHasTheFocusFirstAndTabWalksTheTabIndexOrder) {
   form.Form_Load();
   window.show();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-  ASSERT_NE(QApplication::focusWidget(), nullptr);
-  EXPECT_EQ(QApplication::focusWidget()->objectName(), "cmdStart");
-  std::vector<std::string> order;
-  for (int i = 0; i < 13; ++i) {
+  std::vector<std::string> walk;
+  for (std::size_t i = 0; i < kTabWalk.size(); ++i) {
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    walk.push_back(QApplication::focusWidget()->objectName().toStdString());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    order.push_back(QApplication::focusWidget()->objectName().toStdString());
   }
-  EXPECT_EQ(order, (std::vector<std::string>{
-                       "txtFolder_1", "txtShell_1", "txtFolder_2", "txtShell_2", "txtFolder_3",
-                       "txtShell_3", "txtFolder_4", "txtShell_4", "txtFolder_5", "txtShell_5",
-                       "cmdSave", "chkDebug", "cmdStart"}));
+  EXPECT_EQ(walk, std::vector<std::string>(kTabWalk.begin(), kTabWalk.end()));
 }
 
 }  // namespace

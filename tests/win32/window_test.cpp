@@ -1,8 +1,9 @@
 // The Win32 main window against the real window system (under Wine in the
-// cross build): layout in twips at the window's DPI, fonts, control kinds,
-// tab order and the keyboard, the seam's controls, and the events that
-// reach frmMain (clicks, ticks, close requests, the tray's notifications,
-// its popup menu and the message boxes).
+// cross build): control kinds, places, texts and fonts measured against the
+// hand-written table of the window (support/window_geometry.h) at the
+// window's DPI, tab order and the keyboard, the seam's controls, and the
+// events that reach frmMain (clicks, ticks, close requests, the tray's
+// notifications, its popup menu and the message boxes).
 #include <windows.h>
 
 #include <shellapi.h>
@@ -22,17 +23,33 @@
 #include "platform/file_system.h"
 #include "platform/system_services.h"
 #include "platform/win32/text_conversion.h"
-#include "ui/win32/layout.h"
-#include "ui/win32/main_window.h"
 #include "support/temp_folder.h"
+#include "support/window_geometry.h"
+#include "ui/win32/main_window.h"
 
 namespace quillbeck::win32 {
 namespace {
 
+using quillbeck::testing::At;
+using quillbeck::testing::ClientAt;
 using quillbeck::testing::Exists;
+using quillbeck::testing::Expected;
+using quillbeck::testing::ExpectedControl;
+using quillbeck::testing::Kind;
+using quillbeck::testing::kExpectedControls;
+using quillbeck::testing::Measured;
+using quillbeck::testing::Pixels;
+using quillbeck::testing::PixelsAt;
 using quillbeck::testing::ReadFile;
 using quillbeck::testing::TempFolder;
 using quillbeck::testing::WriteFile;
+
+// The dialog identifiers of the controls the cases below work.
+constexpr int kStart = Expected("cmdStart").win32_id;
+constexpr int kSave = Expected("cmdSave").win32_id;
+constexpr int kDebug = Expected("chkDebug").win32_id;
+constexpr int kPicture = Expected("Picture1").win32_id;
+constexpr int kFolder1 = Expected("txtFolder_1").win32_id;
 
 class WindowTest : public ::testing::Test {
  protected:
@@ -76,14 +93,6 @@ class WindowTest : public ::testing::Test {
     wchar_t text[256] = {};
     GetWindowTextW(window, text, 256);
     return text;
-  }
-
-  // ClientRect() is a control's rectangle in the main window's client area.
-  RECT ClientRect(HWND control) const {
-    RECT rect;
-    GetWindowRect(control, &rect);
-    MapWindowPoints(HWND_DESKTOP, Main(), reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
   }
 
   TempFolder folder_;
@@ -131,17 +140,20 @@ void PressOnMenu(HWND menu, std::vector<WPARAM> keys) {
   }
 }
 
+// IsMeasured() says whether the table holds the window's density.
+::testing::AssertionResult IsMeasured(int dpi) {
+  if (Measured(dpi)) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "no expected places at " << dpi << " dpi";
+}
+
 TEST_F(WindowTest, ClientAreaIsTheLayoutsSizeAtTheWindowsDpi) {
   const int dpi = static_cast<int>(GetDpiForWindow(Main()));
   std::printf("the window's DPI: %d\n", dpi);
+  ASSERT_TRUE(IsMeasured(dpi));
   RECT client;
   GetClientRect(Main(), &client);
-  EXPECT_EQ(client.right, MulDiv(8340, dpi, 1440));
-  EXPECT_EQ(client.bottom, MulDiv(8055, dpi, 1440));
-  if (dpi == 96) {
-    EXPECT_EQ(client.right, 556);
-    EXPECT_EQ(client.bottom, 537);
-  }
+  EXPECT_EQ(client.right, ClientAt(dpi).width);
+  EXPECT_EQ(client.bottom, ClientAt(dpi).height);
 }
 
 TEST_F(WindowTest, FrameIsFixedWithCaptionCloseAndMinimize) {
@@ -156,128 +168,130 @@ TEST_F(WindowTest, FrameIsFixedWithCaptionCloseAndMinimize) {
   EXPECT_EQ(GetMenu(Main()), nullptr) << "no menu bar";
 }
 
-// Every control in its place, converted from twips at the window's DPI
-// (MulDiv rounds to the nearest pixel).
-TEST_F(WindowTest, EveryControlStandsWhereTheTwipsTableSays) {
-  const int dpi = static_cast<int>(GetDpiForWindow(Main()));
-  for (const ControlSpec& control : kControls) {
-    SCOPED_TRACE(control.id);
-    const RECT rect = ClientRect(Control(control.id));
-    EXPECT_EQ(rect.left, MulDiv(control.left, dpi, 1440));
-    EXPECT_EQ(rect.top, MulDiv(control.top, dpi, 1440));
-    EXPECT_EQ(rect.right - rect.left, MulDiv(control.width, dpi, 1440));
-    EXPECT_EQ(rect.bottom - rect.top, MulDiv(control.height, dpi, 1440));
-  }
-  if (dpi == 96) {  // a few rows of the table, worked out by hand
-    const RECT start = ClientRect(Control(kIdStart));
-    EXPECT_EQ(start.left, 336);
-    EXPECT_EQ(start.top, 480);
-    EXPECT_EQ(start.right, 336 + 202);
-    EXPECT_EQ(start.bottom, 480 + 52);
-    const RECT shell5 = ClientRect(Control(ShellId(5)));
-    EXPECT_EQ(shell5.left, 93);
-    EXPECT_EQ(shell5.top, 381);
-    EXPECT_EQ(shell5.right, 93 + 445);
-    EXPECT_EQ(shell5.bottom, 381 + 25);
+// ExpectPlaces() checks every control's rectangle in the client area
+// against the table at `dpi`.
+void ExpectPlaces(HWND main, int dpi) {
+  for (const ExpectedControl& control : kExpectedControls) {
+    SCOPED_TRACE(std::string(control.name));
+    HWND child = GetDlgItem(main, control.win32_id);
+    ASSERT_NE(child, nullptr);
+    RECT rect;
+    GetWindowRect(child, &rect);
+    MapWindowPoints(HWND_DESKTOP, main, reinterpret_cast<POINT*>(&rect), 2);
+    const Pixels& at = At(control, dpi);
+    EXPECT_EQ(rect.left, at.left);
+    EXPECT_EQ(rect.top, at.top);
+    EXPECT_EQ(rect.right - rect.left, at.width);
+    EXPECT_EQ(rect.bottom - rect.top, at.height);
   }
 }
 
-struct ControlCase {
-  int id;
-  const wchar_t* class_name;
-  LONG type;  // the low style bits that make the kind
-  const wchar_t* text;
-  int weight;      // 0: no font of its own
-  int height_96;   // LOGFONT height at 96 dpi
-};
-
-class ControlKindTest : public WindowTest, public ::testing::WithParamInterface<ControlCase> {};
-
-TEST_P(ControlKindTest, HasItsKindTextAndFont) {
-  const ControlCase& c = GetParam();
-  HWND control = Control(c.id);
-  ASSERT_NE(control, nullptr);
-  wchar_t class_name[64];
-  GetClassNameW(control, class_name, 64);
-  EXPECT_EQ(_wcsicmp(class_name, c.class_name), 0) << class_name;
-  const LONG style = GetWindowLongW(control, GWL_STYLE);
-  if (_wcsicmp(c.class_name, L"Button") == 0) {
-    EXPECT_EQ(style & BS_TYPEMASK, c.type);
-  } else if (_wcsicmp(c.class_name, L"Static") == 0) {
-    EXPECT_EQ(style & SS_TYPEMASK, c.type);
-  } else {
-    EXPECT_TRUE(style & ES_AUTOHSCROLL);
-    EXPECT_FALSE(style & (ES_MULTILINE | ES_READONLY | ES_PASSWORD));
-    EXPECT_GE(static_cast<unsigned long>(SendMessageW(control, EM_GETLIMITTEXT, 0, 0)),
-              0x7FFFFFFEul) << "no length limit of its own";
-  }
-  EXPECT_EQ(WindowText(control), c.text);
+// ExpectFont() checks a control's font against its style in the table.
+void ExpectFont(HWND control, const ExpectedControl& expected, int dpi) {
   auto font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
-  if (c.weight == 0) return;
+  if (expected.font == nullptr) {
+    EXPECT_EQ(font, nullptr) << "no font of its own";
+    return;
+  }
   ASSERT_NE(font, nullptr);
   LOGFONTW log{};
   ASSERT_NE(GetObjectW(font, sizeof(log), &log), 0);
-  EXPECT_STREQ(log.lfFaceName, L"MS Sans Serif");
+  EXPECT_EQ(WideToUtf8(log.lfFaceName), quillbeck::testing::kFontFace);
   EXPECT_EQ(log.lfCharSet, ANSI_CHARSET);
-  EXPECT_EQ(log.lfWeight, c.weight);
+  EXPECT_EQ(log.lfWeight, expected.font->weight);
+  EXPECT_EQ(log.lfHeight, -PixelsAt(*expected.font, dpi)) << "a character height";
   EXPECT_FALSE(log.lfItalic || log.lfUnderline || log.lfStrikeOut);
-  const UINT dpi = GetDpiForWindow(Main());
-  // 9.75 pt and 13.5 pt are whole pixels at 96 dpi: 13 and 18.
-  EXPECT_EQ(log.lfHeight, -MulDiv(c.height_96, static_cast<int>(dpi), 96));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Layout, ControlKindTest,
-    ::testing::Values(
-        ControlCase{kIdStart, L"Button", BS_PUSHBUTTON, L"Start Service", 700, 18},
-        ControlCase{kIdSave, L"Button", BS_PUSHBUTTON, L"Save", 700, 18},
-        ControlCase{kIdDebug, L"Button", BS_AUTOCHECKBOX, L"Debug Log", 700, 13},
-        ControlCase{LabelId(0), L"Static", SS_LEFT, L"Folder 1:", 700, 13},
-        ControlCase{LabelId(5), L"Static", SS_LEFT, L"Shell 3:", 700, 13},
-        ControlCase{LabelId(8), L"Static", SS_LEFT, L"Folder 5:", 700, 13},
-        ControlCase{FolderId(1), L"Edit", 0, L"", 400, 13},
-        ControlCase{ShellId(5), L"Edit", 0, L"", 400, 13},
-        ControlCase{kIdPicture, L"Static", SS_ICON, L"", 0, 0}));
+TEST_F(WindowTest, EveryControlStandsInItsPlace) {
+  const int dpi = static_cast<int>(GetDpiForWindow(Main()));
+  ASSERT_TRUE(IsMeasured(dpi));
+  ExpectPlaces(Main(), dpi);
+}
+
+class ControlTest : public WindowTest, public ::testing::WithParamInterface<ExpectedControl> {};
+
+TEST_P(ControlTest, HasItsKindTextAndFont) {
+  const ExpectedControl& c = GetParam();
+  HWND control = Control(c.win32_id);
+  ASSERT_NE(control, nullptr);
+  wchar_t class_name[64];
+  GetClassNameW(control, class_name, 64);
+  const LONG style = GetWindowLongW(control, GWL_STYLE);
+  switch (c.kind) {
+    case Kind::kLabel:
+      EXPECT_EQ(_wcsicmp(class_name, L"Static"), 0) << class_name;
+      EXPECT_EQ(style & SS_TYPEMASK, SS_LEFT);
+      EXPECT_TRUE(style & SS_NOPREFIX) << "no access keys";
+      break;
+    case Kind::kPictureBox:
+      EXPECT_EQ(_wcsicmp(class_name, L"Static"), 0) << class_name;
+      EXPECT_EQ(style & SS_TYPEMASK, SS_ICON);
+      break;
+    case Kind::kButton:
+      EXPECT_EQ(_wcsicmp(class_name, L"Button"), 0) << class_name;
+      EXPECT_EQ(style & BS_TYPEMASK, BS_PUSHBUTTON);
+      break;
+    case Kind::kCheckBox:
+      EXPECT_EQ(_wcsicmp(class_name, L"Button"), 0) << class_name;
+      EXPECT_EQ(style & BS_TYPEMASK, BS_AUTOCHECKBOX);
+      break;
+    case Kind::kTextBox:
+      EXPECT_EQ(_wcsicmp(class_name, L"Edit"), 0) << class_name;
+      EXPECT_TRUE(style & ES_AUTOHSCROLL);
+      EXPECT_FALSE(style & (ES_MULTILINE | ES_READONLY | ES_PASSWORD));
+      EXPECT_GE(static_cast<unsigned long>(SendMessageW(control, EM_GETLIMITTEXT, 0, 0)),
+                0x7FFFFFFEul) << "no length limit of its own";
+      break;
+  }
+  EXPECT_EQ(WideToUtf8(WindowText(control)), c.text);
+  const int dpi = static_cast<int>(GetDpiForWindow(Main()));
+  ASSERT_TRUE(IsMeasured(dpi));
+  ExpectFont(control, c, dpi);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layout, ControlTest, ::testing::ValuesIn(kExpectedControls),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(WindowTest, PictureShowsTheProgramsIcon) {
-  EXPECT_NE(SendMessageW(Control(kIdPicture), STM_GETICON, 0, 0), 0);
+  EXPECT_NE(SendMessageW(Control(kPicture), STM_GETICON, 0, 0), 0);
   EXPECT_NE(SendMessageW(Main(), WM_GETICON, ICON_BIG, 0), 0);
 }
 
-// The face GDI actually gives for "MS Sans Serif" depends on the system;
-// recorded in the test's output for the record.
-TEST_F(WindowTest, ReportsTheFaceBehindMsSansSerif) {
-  HDC dc = GetDC(Control(kIdDebug));
-  auto font = reinterpret_cast<HFONT>(SendMessageW(Control(kIdDebug), WM_GETFONT, 0, 0));
-  HGDIOBJ old = SelectObject(dc, font);
-  wchar_t face[LF_FACESIZE] = {};
-  GetTextFaceW(dc, LF_FACESIZE, face);
-  TEXTMETRICW metrics{};
-  GetTextMetricsW(dc, &metrics);
-  SelectObject(dc, old);
-  ReleaseDC(Control(kIdDebug), dc);
-  const std::wstring text = face;
-  RecordProperty("face", WideToUtf8(text));
-  std::printf("MS Sans Serif is drawn as \"%ls\", %ld px high, weight %ld, %s\n", face,
-              metrics.tmHeight, metrics.tmWeight,
-              (metrics.tmPitchAndFamily & TMPF_TRUETYPE) ? "TrueType" : "raster");
-  EXPECT_NE(text, L"");
+// The font GDI really draws each style with: whatever face the system puts
+// behind "MS Sans Serif" (recorded in the output), it has the style's
+// weight, the ANSI character set and no italic, underline or strike-out.
+TEST_F(WindowTest, GdiDrawsEachStyleWithItsWeightAndCharacterSet) {
+  for (const char* name : {"Label1_0", "txtFolder_1", "chkDebug", "cmdSave"}) {
+    SCOPED_TRACE(name);
+    const ExpectedControl& expected = Expected(name);
+    HWND control = Control(expected.win32_id);
+    HDC dc = GetDC(control);
+    auto font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+    HGDIOBJ old = SelectObject(dc, font);
+    wchar_t face[LF_FACESIZE] = {};
+    GetTextFaceW(dc, LF_FACESIZE, face);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    RecordProperty(name, WideToUtf8(face));
+    std::printf("%s: \"%ls\", %ld px high (%ld internal leading), weight %ld, %s\n", name, face,
+                metrics.tmHeight, metrics.tmInternalLeading, metrics.tmWeight,
+                (metrics.tmPitchAndFamily & TMPF_TRUETYPE) ? "TrueType" : "raster");
+    EXPECT_EQ(metrics.tmWeight, expected.font->weight);
+    EXPECT_EQ(metrics.tmCharSet, ANSI_CHARSET);
+    EXPECT_FALSE(metrics.tmItalic || metrics.tmUnderlined || metrics.tmStruckOut);
+  }
 }
 
 TEST_F(WindowTest, FocusStartsOnStartServiceAndTabWalksTheTabIndexOrder) {
   Show();
-  ASSERT_EQ(GetFocus(), Control(kIdStart));
-  std::vector<int> expected;
-  for (int slot = 1; slot <= 5; ++slot) {
-    expected.push_back(FolderId(slot));
-    expected.push_back(ShellId(slot));
-  }
-  expected.push_back(kIdSave);
-  expected.push_back(kIdDebug);
-  expected.push_back(kIdStart);  // and round again
-  for (int id : expected) {
+  ASSERT_EQ(GetDlgCtrlID(GetFocus()), Expected(quillbeck::testing::kTabWalk.front()).win32_id);
+  for (std::size_t i = 1; i < quillbeck::testing::kTabWalk.size(); ++i) {
     PressKey(VK_TAB);
-    EXPECT_EQ(GetDlgCtrlID(GetFocus()), id);
+    EXPECT_EQ(GetDlgCtrlID(GetFocus()), Expected(quillbeck::testing::kTabWalk[i]).win32_id)
+        << "Tab " << i << " to " << quillbeck::testing::kTabWalk[i];
   }
   // Shift+Tab goes back: from cmdStart to chkDebug.
   BYTE keys[256];
@@ -287,7 +301,7 @@ TEST_F(WindowTest, FocusStartsOnStartServiceAndTabWalksTheTabIndexOrder) {
   PressKey(VK_TAB);
   keys[VK_SHIFT] = 0;
   SetKeyboardState(keys);
-  EXPECT_EQ(GetDlgCtrlID(GetFocus()), kIdDebug);
+  EXPECT_EQ(GetDlgCtrlID(GetFocus()), kDebug);
 }
 
 TEST_F(WindowTest, TextsRoundTripAsUtf8WithoutLimit) {
@@ -303,7 +317,7 @@ TEST_F(WindowTest, TextsRoundTripAsUtf8WithoutLimit) {
   }
   window_.SetStartCaption("Stop Service");
   EXPECT_EQ(window_.StartCaption(), "Stop Service");
-  EXPECT_EQ(WindowText(Control(kIdStart)), L"Stop Service");
+  EXPECT_EQ(WindowText(Control(kStart)), L"Stop Service");
 }
 
 TEST_F(WindowTest, DebugBoxSetFromTheCoreRaisesNoClickButAUserClickDoes) {
@@ -311,22 +325,22 @@ TEST_F(WindowTest, DebugBoxSetFromTheCoreRaisesNoClickButAUserClickDoes) {
   EXPECT_TRUE(window_.DebugChecked());
   EXPECT_FALSE(form_.global().bDebug) << "BM_SETCHECK must not run chkDebug_Click";
   window_.SetDebugChecked(false);
-  SendMessageW(Control(kIdDebug), BM_CLICK, 0, 0);
+  SendMessageW(Control(kDebug), BM_CLICK, 0, 0);
   EXPECT_TRUE(window_.DebugChecked());
   EXPECT_TRUE(form_.global().bDebug);
-  SendMessageW(Control(kIdDebug), BM_CLICK, 0, 0);
+  SendMessageW(Control(kDebug), BM_CLICK, 0, 0);
   EXPECT_FALSE(form_.global().bDebug);
 }
 
 TEST_F(WindowTest, StartButtonClickSwitchesTheRealTimer) {
   EXPECT_TRUE(window_.TimerEnabled()) << "created enabled";
   window_.SetStartCaption("Stop Service");
-  SendMessageW(Control(kIdStart), BM_CLICK, 0, 0);
+  SendMessageW(Control(kStart), BM_CLICK, 0, 0);
   EXPECT_EQ(window_.StartCaption(), "Start Service");
   EXPECT_FALSE(window_.TimerEnabled());
   // The timer is really gone: there is nothing left to kill.
   EXPECT_FALSE(KillTimer(Main(), MainWindow::kWorkTimer));
-  SendMessageW(Control(kIdStart), BM_CLICK, 0, 0);
+  SendMessageW(Control(kStart), BM_CLICK, 0, 0);
   EXPECT_EQ(window_.StartCaption(), "Stop Service");
   EXPECT_TRUE(window_.TimerEnabled());
   EXPECT_TRUE(KillTimer(Main(), MainWindow::kWorkTimer));
@@ -380,17 +394,17 @@ TEST_F(WindowTest, LetsTheSessionEnd) {
 TEST_F(WindowTest, EnterAndEscapeClickNothingExceptAFocusedButton) {
   window_.SetStartCaption("Stop Service");
   Show();
-  SetFocus(Control(FolderId(1)));
+  SetFocus(Control(kFolder1));
   PressKey(VK_RETURN);
   PressKey(VK_ESCAPE);
   EXPECT_EQ(window_.StartCaption(), "Stop Service") << "no default button";
   EXPECT_TRUE(IsWindowVisible(Main())) << "no cancel button";
-  const LONG style = GetWindowLongW(Control(kIdStart), GWL_STYLE);
+  const LONG style = GetWindowLongW(Control(kStart), GWL_STYLE);
   EXPECT_EQ(style & BS_TYPEMASK, BS_PUSHBUTTON);
-  SetFocus(Control(kIdStart));
+  SetFocus(Control(kStart));
   PressKey(VK_RETURN);
   EXPECT_EQ(window_.StartCaption(), "Start Service");
-  EXPECT_EQ(GetWindowLongW(Control(kIdStart), GWL_STYLE) & BS_TYPEMASK, BS_PUSHBUTTON)
+  EXPECT_EQ(GetWindowLongW(Control(kStart), GWL_STYLE) & BS_TYPEMASK, BS_PUSHBUTTON)
       << "the dialog manager must not make it a default button";
 }
 
@@ -502,12 +516,11 @@ TEST_F(WindowTest, SaveShowsAnInformationBoxOwnedByTheShownWindow) {
   BoxSeen seen;
   const bool shown = WhileModal(
       L"#32770", L"Quillbeck", [&](HWND box) { seen = AnswerBox(box, Main()); },
-      [&] { SendMessageW(Control(kIdSave), BM_CLICK, 0, 0); });
+      [&] { SendMessageW(Control(kSave), BM_CLICK, 0, 0); });
   ASSERT_TRUE(shown) << "a box titled Quillbeck";
   EXPECT_EQ(seen.text, L"Successfully saved.");
   EXPECT_TRUE(seen.owned_by_window);
   EXPECT_TRUE(seen.has_icon);
-  EXPECT_NE(ReadFile(folder_.Join("Settings.ini")).find("Debug=0"), std::string::npos);
 }
 
 TEST_F(WindowTest, ErrorBoxReachesTheUserWhileTheWindowIsHidden) {
@@ -525,31 +538,26 @@ TEST_F(WindowTest, ErrorBoxReachesTheUserWhileTheWindowIsHidden) {
   EXPECT_NE(seen.text.find(L" - "), std::wstring::npos);
 }
 
+// A move to a monitor of the other density the table is written for lays
+// every control out again and makes the fonts again.
 TEST_F(WindowTest, DpiChangeLaysTheControlsOutAgain) {
+  const int before = static_cast<int>(GetDpiForWindow(Main()));
+  ASSERT_TRUE(IsMeasured(before));
+  const int after = before == 96 ? 120 : 96;
   RECT suggested;
   GetWindowRect(Main(), &suggested);
-  SendMessageW(Main(), WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
-  EXPECT_EQ(window_.dpi(), 144u);
-  for (const ControlSpec& control : kControls) {
-    SCOPED_TRACE(control.id);
-    const RECT rect = ClientRect(Control(control.id));
-    EXPECT_EQ(rect.left, MulDiv(control.left, 144, 1440));
-    EXPECT_EQ(rect.top, MulDiv(control.top, 144, 1440));
-    EXPECT_EQ(rect.right - rect.left, MulDiv(control.width, 144, 1440));
-    EXPECT_EQ(rect.bottom - rect.top, MulDiv(control.height, 144, 1440));
+  SendMessageW(Main(), WM_DPICHANGED, MAKEWPARAM(after, after), reinterpret_cast<LPARAM>(&suggested));
+  EXPECT_EQ(window_.dpi(), static_cast<UINT>(after));
+  ExpectPlaces(Main(), after);
+  for (const ExpectedControl& control : kExpectedControls) {
+    SCOPED_TRACE(std::string(control.name));
+    ExpectFont(Control(control.win32_id), control, after);
   }
-  LOGFONTW log{};
-  GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Control(kIdSave), WM_GETFONT, 0, 0)),
-             sizeof(log), &log);
-  EXPECT_EQ(log.lfHeight, -27) << "13.5 pt at 144 dpi";
-  GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Control(FolderId(1)), WM_GETFONT, 0, 0)),
-             sizeof(log), &log);
-  EXPECT_EQ(log.lfHeight, -20) << "9.75 pt at 144 dpi is 19.5, rounded up";
   // The window asks for the outer size that keeps the client area exact.
   SIZE size{};
-  EXPECT_TRUE(SendMessageW(Main(), WM_GETDPISCALEDSIZE, 144, reinterpret_cast<LPARAM>(&size)));
-  RECT expected{0, 0, 834, 806};
-  AdjustWindowRectExForDpi(&expected, GetWindowLongW(Main(), GWL_STYLE), FALSE, 0, 144);
+  EXPECT_TRUE(SendMessageW(Main(), WM_GETDPISCALEDSIZE, after, reinterpret_cast<LPARAM>(&size)));
+  RECT expected{0, 0, ClientAt(after).width, ClientAt(after).height};
+  AdjustWindowRectExForDpi(&expected, GetWindowLongW(Main(), GWL_STYLE), FALSE, 0, after);
   EXPECT_EQ(size.cx, expected.right - expected.left);
   EXPECT_EQ(size.cy, expected.bottom - expected.top);
 }

@@ -1,7 +1,5 @@
-// The window's layout conversions and fonts.
+// The description in Qt's terms.
 #include "layout.h"
-
-#include <cmath>
 
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -9,18 +7,18 @@
 
 namespace quillbeck::qtui {
 
-int TwipsToPixels(int twips, double dpi) {
-  return static_cast<int>(std::lround(twips * dpi / 1440.0));
+QRect PixelRect(const ui::TwipsRect& place, int dpi_x, int dpi_y) {
+  const ui::PixelRect pixels = ui::ToPixels(place, dpi_x, dpi_y);
+  return QRect(pixels.left, pixels.top, pixels.width, pixels.height);
 }
 
-QRect PixelRect(const ControlPlace& place, double dpi_x, double dpi_y) {
-  return QRect(TwipsToPixels(place.left, dpi_x), TwipsToPixels(place.top, dpi_y),
-               TwipsToPixels(place.width, dpi_x), TwipsToPixels(place.height, dpi_y));
+QString Text(std::string_view text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 QString FontFamily() {
   static const QString family = [] {
-    const QString wanted = QStringLiteral("MS Sans Serif");
+    const QString wanted = Text(ui::kFontFace);
     if (QFontDatabase::families().contains(wanted, Qt::CaseInsensitive)) return wanted;
     // The sans-serif the font configuration offers in Arial's place has
     // widths close to the wanted face, so the captions fit their fixed
@@ -32,26 +30,16 @@ QString FontFamily() {
   return family;
 }
 
-QFont StyleFont(FontStyle style) {
+QFont StyleFont(ui::FontStyle style) {
+  // A control without a style of its own shows the field's.
+  const ui::Font spec = ui::FontOf(style == ui::FontStyle::kNone ? ui::FontStyle::kField : style);
   QFont font(FontFamily());
   font.setItalic(false);
   font.setUnderline(false);
   font.setStrikeOut(false);
-  switch (style) {
-    case FontStyle::kCaption:
-      font.setPointSizeF(9.75);
-      font.setWeight(QFont::Bold);
-      break;
-    case FontStyle::kField:
-    case FontStyle::kNone:
-      font.setPointSizeF(9.75);
-      font.setWeight(QFont::Normal);
-      break;
-    case FontStyle::kButton:
-      font.setPointSizeF(13.5);
-      font.setWeight(QFont::Bold);
-      break;
-  }
+  font.setPointSizeF(spec.centipoints / 100.0);
+  // Qt's weights are the same 100-to-900 scale: 400 regular, 700 bold.
+  font.setWeight(static_cast<QFont::Weight>(spec.weight));
   return font;
 }
 

@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
   window.Attach(form);
 
   form.Form_Load();
-  window.cmdStart().setFocus();
+  window.FocusFirst();
   window.show();
   return QApplication::exec();
 }

@@ -19,11 +19,12 @@ QString Utf8(const std::string& text) { return QString::fromUtf8(text.data(), st
 
 std::string Utf8(const QString& text) { return text.toUtf8().toStdString(); }
 
-const ControlPlace& Place(std::string_view name) {
-  for (const ControlPlace& place : kControls) {
-    if (place.name == name) return place;
-  }
-  std::abort();  // a name missing from the table is a programming error
+// ObjectName() is a control's name, with its index after an underscore for
+// a member of a control array ("txtFolder_1", "cmdStart").
+QString ObjectName(const ui::Control& control) {
+  QString name = Text(ui::NameText(control.name));
+  if (control.index != ui::kNoIndex) name += u'_' + QString::number(control.index);
+  return name;
 }
 
 // ShowFromStart() sets a field's text with the caret at its start, so a long
@@ -45,14 +46,14 @@ MainWindow::MainWindow(const QIcon& icon, MessageBoxPresenter& boxes, TrayIcon& 
       boxes_(boxes),
       tray_(tray),
       end_process_(std::move(end_process)) {
-  setObjectName(QStringLiteral("frmMain"));
-  setWindowTitle(QStringLiteral("Brindle"));
+  setObjectName(Text(ui::kWindowName));
+  setWindowTitle(Text(ui::kCaption));
   setWindowIcon(icon);
   BuildControls(icon);
 
   // tmrWork is created enabled; its ticks arrive once the event loop runs.
-  tmrWork_.setObjectName(QStringLiteral("tmrWork"));
-  tmrWork_.setInterval(kTimerIntervalMs);
+  tmrWork_.setObjectName(Text(ui::kTimerName));
+  tmrWork_.setInterval(ui::kTimerPeriodMs);
   tmrWork_.setTimerType(Qt::CoarseTimer);
   tmrWork_.start();
 
@@ -64,80 +65,85 @@ MainWindow::MainWindow(const QIcon& icon, MessageBoxPresenter& boxes, TrayIcon& 
 MainWindow::~MainWindow() = default;
 
 void MainWindow::BuildControls(const QIcon& icon) {
-  const double dpi_x = logicalDpiX();
-  const double dpi_y = logicalDpiY();
-  setFixedSize(TwipsToPixels(kClientWidthTwips, dpi_x), TwipsToPixels(kClientHeightTwips, dpi_y));
+  const int dpi_x = logicalDpiX();
+  const int dpi_y = logicalDpiY();
+  setFixedSize(ui::TwipsToPixels(ui::kClientWidthTwips, dpi_x),
+               ui::TwipsToPixels(ui::kClientHeightTwips, dpi_y));
 
-  auto place = [&](QWidget* control, std::string_view name) {
-    const ControlPlace& p = Place(name);
-    control->setObjectName(QString::fromLatin1(p.name.data(), static_cast<qsizetype>(p.name.size())));
-    control->setGeometry(PixelRect(p, dpi_x, dpi_y));
-    if (p.font != FontStyle::kNone) control->setFont(StyleFont(p.font));
-  };
-  auto text = [](std::string_view name) {
-    const std::string_view t = Place(name).text;
-    return QString::fromLatin1(t.data(), static_cast<qsizetype>(t.size()));
-  };
-
-  for (int i = 0; i < 10; ++i) {
-    const std::string name = "Label1_" + std::to_string(i);
-    QLabel* label = new QLabel(text(name), this);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label->setTextFormat(Qt::PlainText);
-    label->setFocusPolicy(Qt::NoFocus);
-    place(label, name);
-    Label1_[static_cast<std::size_t>(i)] = label;
+  for (std::size_t i = 0; i < ui::kControls.size(); ++i) {
+    const ui::Control& control = ui::kControls[i];
+    QWidget* widget = MakeControl(control, icon);
+    widget->setObjectName(ObjectName(control));
+    widget->setGeometry(PixelRect(control.place, dpi_x, dpi_y));
+    if (control.font != ui::FontStyle::kNone) widget->setFont(StyleFont(control.font));
+    if (!ui::TakesFocus(control.kind)) widget->setFocusPolicy(Qt::NoFocus);
+    controls_[i] = widget;
   }
-  for (int slot = 1; slot <= 5; ++slot) {
-    for (bool folder : {true, false}) {
-      const std::string name = (folder ? "txtFolder_" : "txtShell_") + std::to_string(slot);
-      QLineEdit* edit = new QLineEdit(this);
+
+  // The focus moves by increasing tab index among the controls that take
+  // it, and round again.
+  QWidget* previous = nullptr;
+  for (const ui::Control* control : ui::InTabOrder()) {
+    if (!ui::TakesFocus(control->kind)) continue;
+    QWidget* next = controls_[static_cast<std::size_t>(control - ui::kControls.data())];
+    if (previous != nullptr) setTabOrder(previous, next);
+    previous = next;
+  }
+  FocusFirst();
+}
+
+void MainWindow::FocusFirst() {
+  const ui::Control& first = ui::FirstFocus();
+  FindWidget(first.name, first.index).setFocus();
+}
+
+QWidget* MainWindow::MakeControl(const ui::Control& control, const QIcon& icon) {
+  const QString text = Text(control.text);
+  switch (control.kind) {
+    case ui::ControlKind::kLabel: {
+      auto* label = new QLabel(text, this);
+      label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+      label->setTextFormat(Qt::PlainText);
+      return label;
+    }
+    case ui::ControlKind::kTextBox: {
+      auto* edit = new QLineEdit(text, this);
       edit->setMaxLength(std::numeric_limits<int>::max());  // no limit of its own
-      place(edit, name);
-      (folder ? txtFolder_ : txtShell_)[static_cast<std::size_t>(slot)] = edit;
+      return edit;
+    }
+    case ui::ControlKind::kButton: {
+      auto* button = new QPushButton(text, this);
+      // Neither button answers Enter or Esc for the window.
+      button->setAutoDefault(false);
+      button->setDefault(false);
+      return button;
+    }
+    case ui::ControlKind::kCheckBox:
+      return new QCheckBox(text, this);
+    case ui::ControlKind::kPictureBox: {
+      auto* picture = new QLabel(this);
+      picture->setAlignment(Qt::AlignCenter);
+      picture->setPixmap(icon.pixmap(QSize(32, 32)));
+      return picture;
     }
   }
+  std::abort();  // a kind without a widget is a programming error
+}
 
-  Picture1_ = new QLabel(this);
-  place(Picture1_, "Picture1");
-  Picture1_->setFocusPolicy(Qt::NoFocus);
-  Picture1_->setAlignment(Qt::AlignCenter);
-  Picture1_->setPixmap(icon.pixmap(QSize(32, 32)));
-
-  chkDebug_ = new QCheckBox(text("chkDebug"), this);
-  place(chkDebug_, "chkDebug");
-  cmdSave_ = new QPushButton(text("cmdSave"), this);
-  place(cmdSave_, "cmdSave");
-  cmdStart_ = new QPushButton(text("cmdStart"), this);
-  place(cmdStart_, "cmdStart");
-  // Neither button answers Enter or Esc for the window.
-  for (QPushButton* button : {cmdSave_, cmdStart_}) {
-    button->setAutoDefault(false);
-    button->setDefault(false);
+QWidget& MainWindow::FindWidget(ui::ControlName name, int index) const {
+  for (std::size_t i = 0; i < ui::kControls.size(); ++i) {
+    if (ui::kControls[i].name == name && ui::kControls[i].index == index) return *controls_[i];
   }
-
-  // Focus order by tab index: cmdStart, the slots folder before command,
-  // cmdSave, chkDebug (and round again).
-  QWidget* previous = cmdStart_;
-  for (int slot = 1; slot <= 5; ++slot) {
-    for (QWidget* next : {static_cast<QWidget*>(txtFolder_[static_cast<std::size_t>(slot)]),
-                          static_cast<QWidget*>(txtShell_[static_cast<std::size_t>(slot)])}) {
-      setTabOrder(previous, next);
-      previous = next;
-    }
-  }
-  setTabOrder(previous, cmdSave_);
-  setTabOrder(cmdSave_, chkDebug_);
-  cmdStart_->setFocus();
+  std::abort();  // a control missing from the description is a programming error
 }
 
 void MainWindow::Attach(frmMain& form) {
   form_ = &form;
-  connect(cmdSave_, &QPushButton::clicked, this, [this] { form_->cmdSave_Click(); });
-  connect(cmdStart_, &QPushButton::clicked, this, [this] { form_->cmdStart_Click(); });
+  connect(&cmdSave(), &QPushButton::clicked, this, [this] { form_->cmdSave_Click(); });
+  connect(&cmdStart(), &QPushButton::clicked, this, [this] { form_->cmdStart_Click(); });
   // `clicked` comes from the user only, so setting the box from the core
   // does not run the procedure.
-  connect(chkDebug_, &QCheckBox::clicked, this, [this] { form_->chkDebug_Click(); });
+  connect(&chkDebug(), &QCheckBox::clicked, this, [this] { form_->chkDebug_Click(); });
   // Queued, so the tick runs after the timer's own event has returned: a
   // QTimer does not fire again while its timeout is still running, and the
   // trap's message box would otherwise hold every later tick until OK.
@@ -147,27 +153,21 @@ void MainWindow::Attach(frmMain& form) {
           [this] { form_->Picture1_MouseMove(kTrayRightDown); });
 }
 
-std::string MainWindow::FolderText(int slot) const { return Utf8(txtFolder_.at(static_cast<std::size_t>(slot))->text()); }
+std::string MainWindow::FolderText(int slot) const { return Utf8(txtFolder(slot).text()); }
 
 void MainWindow::SetFolderText(int slot, const std::string& text) {
-  ShowFromStart(*txtFolder_.at(static_cast<std::size_t>(slot)), Utf8(text));
+  ShowFromStart(txtFolder(slot), Utf8(text));
 }
 
-std::string MainWindow::ShellText(int slot) const { return Utf8(txtShell_.at(static_cast<std::size_t>(slot))->text()); }
+std::string MainWindow::ShellText(int slot) const { return Utf8(txtShell(slot).text()); }
 
 void MainWindow::SetShellText(int slot, const std::string& text) {
-  ShowFromStart(*txtShell_.at(static_cast<std::size_t>(slot)), Utf8(text));
+  ShowFromStart(txtShell(slot), Utf8(text));
 }
 
-bool MainWindow::DebugChecked() const { return chkDebug_->checkState() != Qt::Unchecked; }
+std::string MainWindow::StartCaption() const { return Utf8(cmdStart().text()); }
 
-void MainWindow::SetDebugChecked(bool checked) { chkDebug_->setChecked(checked); }
-
-std::string MainWindow::StartCaption() const { return Utf8(cmdStart_->text()); }
-
-void MainWindow::SetStartCaption(const std::string& caption) { cmdStart_->setText(Utf8(caption)); }
-
-bool MainWindow::TimerEnabled() const { return tmrWork_.isActive(); }
+void MainWindow::SetStartCaption(const std::string& caption) { cmdStart().setText(Utf8(caption)); }
 
 void MainWindow::SetTimerEnabled(bool enabled) {
   // Enabling a running timer leaves its period running, as an Enabled flag
@@ -175,10 +175,6 @@ void MainWindow::SetTimerEnabled(bool enabled) {
   if (enabled && !tmrWork_.isActive()) tmrWork_.start();
   if (!enabled) tmrWork_.stop();
 }
-
-void MainWindow::AddTrayIcon() { tray_.Show(); }
-
-void MainWindow::RemoveTrayIcon() { tray_.Hide(); }
 
 void MainWindow::SetVisible(bool visible) {
   if (!visible) {

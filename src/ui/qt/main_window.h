@@ -1,8 +1,9 @@
 // frmMain on Qt 6 Widgets: the window's controls, its timer, its tray icon
 // and message boxes, behind the Window seam the event procedures speak to.
 //
-// The window is built from the twips table in layout.h at the screen's
-// logical density and never moves or resizes a control afterwards. Once a
+// The window is built by a loop over the description in ui/window_layout.h
+// at the screen's logical density and never moves or resizes a control
+// afterwards. Once a
 // frmMain is attached, the window calls its procedures: clicks on the two
 // buttons and the check box, the timer's ticks, the tray icon's right-button
 // click and every close request. Changing a control from the core never
@@ -10,6 +11,7 @@
 #pragma once
 
 #include <array>
+#include <cstdlib>
 #include <functional>
 
 #include <QCheckBox>
@@ -23,15 +25,13 @@
 #include "message_box.h"
 #include "platform/window.h"
 #include "tray_icon.h"
+#include "ui/window_layout.h"
 
 namespace quillbeck {
 class frmMain;
 }
 
 namespace quillbeck::qtui {
-
-// The period of tmrWork.
-inline constexpr int kTimerIntervalMs = 2000;
 
 // EndProcessNow() ends the process at once with exit status 0: no
 // destructor, handler or further event runs.
@@ -50,19 +50,23 @@ class MainWindow : public QWidget, public Window {
   // Attach() makes `form` the receiver of the window's events.
   void Attach(frmMain& form);
 
+  // FocusFirst() gives the focus to the control of the lowest tab index, as
+  // at the window's first showing.
+  void FocusFirst();
+
   // Window:
   std::string FolderText(int slot) const override;
   void SetFolderText(int slot, const std::string& text) override;
   std::string ShellText(int slot) const override;
   void SetShellText(int slot, const std::string& text) override;
-  bool DebugChecked() const override;
-  void SetDebugChecked(bool checked) override;
+  bool DebugChecked() const override { return chkDebug().checkState() != Qt::Unchecked; }
+  void SetDebugChecked(bool checked) override { chkDebug().setChecked(checked); }
   std::string StartCaption() const override;
   void SetStartCaption(const std::string& caption) override;
-  bool TimerEnabled() const override;
+  bool TimerEnabled() const override { return tmrWork_.isActive(); }
   void SetTimerEnabled(bool enabled) override;
-  void AddTrayIcon() override;
-  void RemoveTrayIcon() override;
+  void AddTrayIcon() override { tray_.Show(); }
+  void RemoveTrayIcon() override { tray_.Hide(); }
   void SetVisible(bool visible) override;
   void RestoreNormalSize() override;
   void ShowMessageBox(const std::string& text, MessageIcon icon) override;
@@ -70,12 +74,12 @@ class MainWindow : public QWidget, public Window {
   void EndImmediately() override;
 
   // Controls, for the program's start and for tests.
-  QPushButton& cmdStart() { return *cmdStart_; }
-  QPushButton& cmdSave() { return *cmdSave_; }
-  QCheckBox& chkDebug() { return *chkDebug_; }
-  QLineEdit& txtFolder(int slot) { return *txtFolder_.at(static_cast<std::size_t>(slot)); }
-  QLineEdit& txtShell(int slot) { return *txtShell_.at(static_cast<std::size_t>(slot)); }
-  QLabel& Picture1() { return *Picture1_; }
+  QPushButton& cmdStart() const { return Find<QPushButton>(ui::ControlName::kCmdStart); }
+  QPushButton& cmdSave() const { return Find<QPushButton>(ui::ControlName::kCmdSave); }
+  QCheckBox& chkDebug() const { return Find<QCheckBox>(ui::ControlName::kChkDebug); }
+  QLineEdit& txtFolder(int slot) const { return Find<QLineEdit>(ui::ControlName::kTxtFolder, slot); }
+  QLineEdit& txtShell(int slot) const { return Find<QLineEdit>(ui::ControlName::kTxtShell, slot); }
+  QLabel& Picture1() const { return Find<QLabel>(ui::ControlName::kPicture1); }
   QTimer& tmrWork() { return tmrWork_; }
 
  protected:
@@ -84,6 +88,17 @@ class MainWindow : public QWidget, public Window {
 
  private:
   void BuildControls(const QIcon& icon);
+  QWidget* MakeControl(const ui::Control& control, const QIcon& icon);
+
+  // Find() is the widget of a control of the description; a control that
+  // is not there, or not of the type asked for, is a programming error.
+  QWidget& FindWidget(ui::ControlName name, int index) const;
+  template <typename T>
+  T& Find(ui::ControlName name, int index = ui::kNoIndex) const {
+    T* widget = qobject_cast<T*>(&FindWidget(name, index));
+    if (widget == nullptr) std::abort();
+    return *widget;
+  }
 
   MessageBoxPresenter& boxes_;
   TrayIcon& tray_;
@@ -92,13 +107,8 @@ class MainWindow : public QWidget, public Window {
   // Set once the desktop session ends: from then on a close is let through.
   bool session_ending_ = false;
 
-  std::array<QLabel*, 10> Label1_{};
-  std::array<QLineEdit*, 6> txtFolder_{};  // index 1..5
-  std::array<QLineEdit*, 6> txtShell_{};
-  QLabel* Picture1_ = nullptr;
-  QCheckBox* chkDebug_ = nullptr;
-  QPushButton* cmdSave_ = nullptr;
-  QPushButton* cmdStart_ = nullptr;
+  // The widget of each row of ui::kControls, in the same order.
+  std::array<QWidget*, ui::kControls.size()> controls_{};
   QTimer tmrWork_;
 };
 

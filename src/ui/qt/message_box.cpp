@@ -3,11 +3,13 @@
 
 #include <QMessageBox>
 
+#include "layout.h"
+
 namespace quillbeck::qtui {
 
 void QtMessageBoxPresenter::Show(QWidget* parent, const QString& text, MessageIcon icon) {
   QMessageBox box(icon == MessageIcon::kInformation ? QMessageBox::Information : QMessageBox::NoIcon,
-                  QString::fromLatin1(kApplicationTitle), text, QMessageBox::Ok, parent);
+                  Text(ui::kMessageBoxTitle), text, QMessageBox::Ok, parent);
   box.setWindowModality(Qt::ApplicationModal);
   box.exec();
 }

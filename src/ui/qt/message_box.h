@@ -1,4 +1,4 @@
-// Modal message boxes titled "Quillbeck", behind a small interface so the
+// Modal message boxes with the application's title, behind a small interface so the
 // window's tests can record boxes instead of waiting for a user.
 #pragma once
 
@@ -9,9 +9,6 @@
 class QWidget;
 
 namespace quillbeck::qtui {
-
-// The application title that every message box carries.
-inline constexpr const char* kApplicationTitle = "Quillbeck";
 
 class MessageBoxPresenter {
  public:

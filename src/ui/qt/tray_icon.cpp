@@ -3,17 +3,19 @@
 
 #include <QAction>
 
+#include "layout.h"
+
 namespace quillbeck::qtui {
 
 TrayIcon::TrayIcon(const QIcon& icon, QObject* parent) : QObject(parent), icon_(icon) {
-  menu_.setObjectName(QStringLiteral("mnuTray"));
-  menu_.setTitle(QStringLiteral("TRAY"));
-  QAction* open = menu_.addAction(QStringLiteral("Open"));
-  open->setObjectName(QStringLiteral("mnuOpen"));
-  QAction* close = menu_.addAction(QStringLiteral("Close"));
-  close->setObjectName(QStringLiteral("mnuClose"));
-  connect(open, &QAction::triggered, this, &TrayIcon::openRequested);
-  connect(close, &QAction::triggered, this, &TrayIcon::closeRequested);
+  menu_.setObjectName(Text(ui::kTrayMenuName));
+  menu_.setTitle(Text(ui::kTrayMenuCaption));
+  for (const ui::MenuItem& item : ui::kTrayItems) {
+    QAction* action = menu_.addAction(Text(item.caption));
+    action->setObjectName(Text(item.name));
+    connect(action, &QAction::triggered, this,
+            item.item == ui::TrayItem::kOpen ? &TrayIcon::openRequested : &TrayIcon::closeRequested);
+  }
 
   // Only the right button asks for the menu; a left click, a double-click
   // and the middle button do nothing.

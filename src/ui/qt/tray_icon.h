@@ -1,4 +1,4 @@
-// The tray icon and its menu "Open", "Close".
+// The tray icon and its menu of the description's items ("Open", "Close").
 //
 // One small object owns the system tray icon and the menu and speaks in
 // intents: a right-button click on the icon is contextRequested(); picking

@@ -10,6 +10,7 @@
 #include "app/frmMain.h"
 #include "platform/runtime_error.h"
 #include "platform/system_services.h"
+#include "platform/win32/text_conversion.h"
 #include "ui/win32/main_window.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
@@ -27,7 +28,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     window.Create(form);
   } catch (const quillbeck::RuntimeError&) {
     MessageBoxW(nullptr, L"The window could not be created.",
-                quillbeck::win32::MainWindow::kTitle, MB_OK | MB_ICONERROR);
+                quillbeck::win32::Utf8ToWide(quillbeck::ui::kMessageBoxTitle).c_str(),
+                MB_OK | MB_ICONERROR);
     return 1;
   }
   form.Form_Load();

@@ -13,6 +13,8 @@
 namespace quillbeck::win32 {
 namespace {
 
+using enum ui::ControlName;
+
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kExStyle = 0;
 // Retries of a tray icon the shell refused, one per kTrayRetryMs.
@@ -26,21 +28,21 @@ struct ControlClass {
   DWORD ex_style;
 };
 
-ControlClass ClassOf(ControlKind kind) {
+ControlClass ClassOf(ui::ControlKind kind) {
   constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
   // Every control that takes the focus starts its own group, so the arrow
   // keys never move the focus: only Tab and Shift+Tab do, in tab order.
   constexpr DWORD kStop = WS_TABSTOP | WS_GROUP;
   switch (kind) {
-    case ControlKind::kLabel:
+    case ui::ControlKind::kLabel:
       return {L"STATIC", kChild | SS_LEFT | SS_NOPREFIX, 0};
-    case ControlKind::kEdit:
+    case ui::ControlKind::kTextBox:
       return {L"EDIT", kChild | kStop | ES_LEFT | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE};
-    case ControlKind::kButton:
+    case ui::ControlKind::kButton:
       return {L"BUTTON", kChild | kStop | BS_PUSHBUTTON, 0};
-    case ControlKind::kCheckBox:
+    case ui::ControlKind::kCheckBox:
       return {L"BUTTON", kChild | kStop | BS_AUTOCHECKBOX, 0};
-    case ControlKind::kPicture:
+    case ui::ControlKind::kPictureBox:
       // SS_CENTERIMAGE keeps the control at its own size around the icon.
       return {L"STATIC", kChild | SS_ICON | SS_CENTERIMAGE, 0};
   }
@@ -98,22 +100,24 @@ void MainWindow::Create(frmMain& form) {
 
   dpi_ = GetDpiForSystem();
   const SIZE size = OuterSize(dpi_);
-  window_ = CreateWindowExW(kExStyle, kClassName, kCaption, kStyle, CW_USEDEFAULT,
-                            CW_USEDEFAULT, size.cx, size.cy, nullptr, nullptr, instance_,
-                            this);
+  window_ = CreateWindowExW(kExStyle, kClassName, Utf8ToWide(ui::kCaption).c_str(), kStyle,
+                            CW_USEDEFAULT, CW_USEDEFAULT, size.cx, size.cy, nullptr, nullptr,
+                            instance_, this);
   if (window_ == nullptr) RaiseLastSystemError("CreateWindowExW");
 
-  for (const ControlSpec& item : kControls) {
-    const ControlClass control = ClassOf(item.kind);
-    HWND child = CreateWindowExW(control.ex_style, control.name, item.text, control.style,
-                                 0, 0, 0, 0, window_,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(item.id)),
+  // The dialog manager moves the focus in z-order, which is the order of
+  // creation: so the controls are made by increasing tab index.
+  for (const ui::Control* item : ui::InTabOrder()) {
+    const ControlClass control = ClassOf(item->kind);
+    HWND child = CreateWindowExW(control.ex_style, control.name, Utf8ToWide(item->text).c_str(),
+                                 control.style, 0, 0, 0, 0, window_,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(*item))),
                                  instance_, nullptr);
     if (child == nullptr) RaiseLastSystemError("CreateWindowExW");
     // A text box holds as much as the user types or the settings give.
-    if (item.kind == ControlKind::kEdit) SendMessageW(child, EM_SETLIMITTEXT, 0, 0);
+    if (item->kind == ui::ControlKind::kTextBox) SendMessageW(child, EM_SETLIMITTEXT, 0, 0);
   }
-  focus_ = Control(kIdStart);
+  focus_ = Control(ControlId(ui::FirstFocus()));
 
   // The window may have landed on a monitor of another density than the
   // primary one.
@@ -123,7 +127,7 @@ void MainWindow::Create(frmMain& form) {
 }
 
 void MainWindow::ShowFirst() {
-  focus_ = Control(kIdStart);
+  focus_ = Control(ControlId(ui::FirstFocus()));
   ShowWindow(window_, SW_SHOWNORMAL);
   SetForegroundWindow(window_);
   SetFocus(focus_);
@@ -140,8 +144,8 @@ int MainWindow::RunMessageLoop() {
 }
 
 SIZE MainWindow::OuterSize(UINT dpi) const {
-  RECT rect{0, 0, TwipsToPixels(kClientWidthTwips, static_cast<int>(dpi)),
-            TwipsToPixels(kClientHeightTwips, static_cast<int>(dpi))};
+  RECT rect{0, 0, ui::TwipsToPixels(ui::kClientWidthTwips, static_cast<int>(dpi)),
+            ui::TwipsToPixels(ui::kClientHeightTwips, static_cast<int>(dpi))};
   AdjustWindowRectExForDpi(&rect, kStyle, FALSE, kExStyle, dpi);
   return SIZE{rect.right - rect.left, rect.bottom - rect.top};
 }
@@ -156,7 +160,8 @@ void MainWindow::LoadIcons(UINT dpi) {
   picture_icon_ = LoadProgramIcon(instance_, MulDiv(32, static_cast<int>(dpi), 96));
   SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big_icon_));
   SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_));
-  SendMessageW(Control(kIdPicture), STM_SETICON, reinterpret_cast<WPARAM>(picture_icon_), 0);
+  SendMessageW(Control(ControlId(kPicture1)), STM_SETICON,
+               reinterpret_cast<WPARAM>(picture_icon_), 0);
 }
 
 void MainWindow::ApplyDpi(UINT dpi) {
@@ -165,19 +170,23 @@ void MainWindow::ApplyDpi(UINT dpi) {
   // Icons first: a picture control may size itself to a new icon.
   LoadIcons(dpi);
   std::array<HFONT, 4> fonts{};
-  for (FontStyle style : {FontStyle::kCaption, FontStyle::kField, FontStyle::kButton}) {
-    const FontSpec face = FontOf(style);
+  const std::wstring face = Utf8ToWide(ui::kFontFace);
+  for (ui::FontStyle style :
+       {ui::FontStyle::kCaption, ui::FontStyle::kField, ui::FontStyle::kButton}) {
+    const ui::Font font = ui::FontOf(style);
+    // A negative height asks for the character height, without leading.
     fonts[static_cast<size_t>(style)] =
-        CreateFontW(FontHeight(face.centipoints, d), 0, 0, 0, face.weight, FALSE, FALSE, FALSE,
-                    ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                    DEFAULT_PITCH | FF_DONTCARE, kFontFace);
+        CreateFontW(-ui::TwipsToPixels(ui::FontTwips(font), d), 0, 0, 0, font.weight, FALSE, FALSE,
+                    FALSE, static_cast<BYTE>(ui::kFontCharset), OUT_DEFAULT_PRECIS,
+                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                    face.c_str());
   }
-  for (const ControlSpec& item : kControls) {
-    HWND child = Control(item.id);
-    SetWindowPos(child, nullptr, TwipsToPixels(item.left, d), TwipsToPixels(item.top, d),
-                 TwipsToPixels(item.width, d), TwipsToPixels(item.height, d),
+  for (const ui::Control& item : ui::kControls) {
+    HWND child = Control(ControlId(item));
+    const ui::PixelRect place = ui::ToPixels(item.place, d, d);
+    SetWindowPos(child, nullptr, place.left, place.top, place.width, place.height,
                  SWP_NOZORDER | SWP_NOACTIVATE);
-    if (item.font != FontStyle::kNone) {
+    if (item.font != ui::FontStyle::kNone) {
       SendMessageW(child, WM_SETFONT,
                    reinterpret_cast<WPARAM>(fonts[static_cast<size_t>(item.font)]), TRUE);
     }
@@ -200,32 +209,34 @@ void MainWindow::SetText(int id, const std::string& text) {
   SetWindowTextW(Control(id), Utf8ToWide(text).c_str());
 }
 
-std::string MainWindow::FolderText(int slot) const { return Text(FolderId(slot)); }
+std::string MainWindow::FolderText(int slot) const { return Text(ControlId(kTxtFolder, slot)); }
 void MainWindow::SetFolderText(int slot, const std::string& text) {
-  SetText(FolderId(slot), text);
+  SetText(ControlId(kTxtFolder, slot), text);
 }
-std::string MainWindow::ShellText(int slot) const { return Text(ShellId(slot)); }
+std::string MainWindow::ShellText(int slot) const { return Text(ControlId(kTxtShell, slot)); }
 void MainWindow::SetShellText(int slot, const std::string& text) {
-  SetText(ShellId(slot), text);
+  SetText(ControlId(kTxtShell, slot), text);
 }
 
 bool MainWindow::DebugChecked() const {
-  return SendMessageW(Control(kIdDebug), BM_GETCHECK, 0, 0) != BST_UNCHECKED;
+  return SendMessageW(Control(ControlId(kChkDebug)), BM_GETCHECK, 0, 0) != BST_UNCHECKED;
 }
 
 void MainWindow::SetDebugChecked(bool checked) {
   // BM_SETCHECK sends no BN_CLICKED: the core runs chkDebug_Click itself.
-  SendMessageW(Control(kIdDebug), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+  SendMessageW(Control(ControlId(kChkDebug)), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
-std::string MainWindow::StartCaption() const { return Text(kIdStart); }
-void MainWindow::SetStartCaption(const std::string& caption) { SetText(kIdStart, caption); }
+std::string MainWindow::StartCaption() const { return Text(ControlId(kCmdStart)); }
+void MainWindow::SetStartCaption(const std::string& caption) {
+  SetText(ControlId(kCmdStart), caption);
+}
 
 void MainWindow::SetTimerEnabled(bool enabled) {
   // Enabling a running timer leaves its period where it is.
   if (enabled == timer_enabled_) return;
   if (enabled) {
-    if (SetTimer(window_, kWorkTimer, kWorkPeriodMs, nullptr) == 0) {
+    if (SetTimer(window_, kWorkTimer, ui::kTimerPeriodMs, nullptr) == 0) {
       RaiseLastSystemError("SetTimer");
     }
   } else {
@@ -280,14 +291,17 @@ void MainWindow::ShowMessageBox(const std::string& text, MessageIcon icon) {
     owner = nullptr;
     flags |= MB_SETFOREGROUND | MB_TOPMOST;
   }
-  MessageBoxW(owner, Utf8ToWide(text).c_str(), kTitle, flags);
+  MessageBoxW(owner, Utf8ToWide(text).c_str(), Utf8ToWide(ui::kMessageBoxTitle).c_str(),
+              flags);
 }
 
 TrayChoice MainWindow::PopupTrayMenu() {
   HMENU menu = CreatePopupMenu();
   if (menu == nullptr) RaiseLastSystemError("CreatePopupMenu");
-  AppendMenuW(menu, MF_STRING, kMenuOpen, L"Open");
-  AppendMenuW(menu, MF_STRING, kMenuClose, L"Close");
+  // An item's command is its place in the menu, from 1 (0 is no pick).
+  for (UINT i = 0; i < ui::kTrayItems.size(); ++i) {
+    AppendMenuW(menu, MF_STRING, i + 1, Utf8ToWide(ui::kTrayItems[i].caption).c_str());
+  }
   POINT point{};
   GetCursorPos(&point);
   // The menu only closes on a click elsewhere when its owner is in the
@@ -297,8 +311,11 @@ TrayChoice MainWindow::PopupTrayMenu() {
       TrackPopupMenu(menu, TPM_RETURNCMD, point.x, point.y, 0, window_, nullptr));
   PostMessageW(window_, WM_NULL, 0, 0);
   DestroyMenu(menu);
-  if (picked == kMenuOpen) return TrayChoice::kOpen;
-  if (picked == kMenuClose) return TrayChoice::kClose;
+  if (picked == 0 || picked > ui::kTrayItems.size()) return TrayChoice::kNone;
+  switch (ui::kTrayItems[picked - 1].item) {
+    case ui::TrayItem::kOpen: return TrayChoice::kOpen;
+    case ui::TrayItem::kClose: return TrayChoice::kClose;
+  }
   return TrayChoice::kNone;
 }
 
@@ -391,16 +408,16 @@ void MainWindow::OnCommand(int id, int code, HWND control) {
     // default or cancel button, but a focused button answers Enter.
     if (id == IDOK) {
       HWND focus = GetFocus();
-      if (focus == Control(kIdSave)) form_->cmdSave_Click();
-      if (focus == Control(kIdStart)) form_->cmdStart_Click();
+      if (focus == Control(ControlId(kCmdSave))) form_->cmdSave_Click();
+      if (focus == Control(ControlId(kCmdStart))) form_->cmdStart_Click();
     }
     return;
   }
   if (code != BN_CLICKED) return;
   switch (id) {
-    case kIdSave: form_->cmdSave_Click(); break;
-    case kIdStart: form_->cmdStart_Click(); break;
-    case kIdDebug: form_->chkDebug_Click(); break;
+    case ControlId(kCmdSave): form_->cmdSave_Click(); break;
+    case ControlId(kCmdStart): form_->cmdStart_Click(); break;
+    case ControlId(kChkDebug): form_->chkDebug_Click(); break;
     default: break;
   }
 }

@@ -1,5 +1,6 @@
 // The Win32 front end of frmMain: a fixed-size top-level window with real
-// controls laid out from twips at the window's DPI, the work timer, the tray
+// controls made by a loop over the window's description (ui/window_layout.h)
+// and laid out from twips at the window's DPI, the work timer, the tray
 // icon and its popup menu, message boxes and the immediate end. It
 // implements the Window seam and calls frmMain's event procedures from its
 // window procedure, one message at a time.
@@ -10,7 +11,7 @@
 #include <array>
 #include <string>
 
-#include "ui/win32/layout.h"
+#include "ui/win32/control_ids.h"
 #include "ui/win32/tray_icon.h"
 #include "platform/window.h"
 
@@ -22,17 +23,10 @@ namespace quillbeck::win32 {
 
 class MainWindow : public Window {
  public:
-  // The window's caption and its class.
-  static constexpr wchar_t kCaption[] = L"Brindle";
+  // The window's class.
   static constexpr wchar_t kClassName[] = L"QuillbeckMainWindow";
-  // The application title that every message box carries.
-  static constexpr wchar_t kTitle[] = L"Quillbeck";
-  // The work timer's identifier and period.
+  // The work timer's identifier.
   static constexpr UINT_PTR kWorkTimer = 1;
-  static constexpr UINT kWorkPeriodMs = 2000;
-  // The commands of the tray menu as TrackPopupMenu returns them.
-  static constexpr UINT kMenuOpen = 1;
-  static constexpr UINT kMenuClose = 2;
 
   explicit MainWindow(HINSTANCE instance);
   ~MainWindow() override;
@@ -52,7 +46,7 @@ class MainWindow : public Window {
   int RunMessageLoop();
 
   HWND handle() const { return window_; }
-  // Control() is the child window of a control identifier of layout.h.
+  // Control() is the child window of a control identifier (control_ids.h).
   HWND Control(int id) const { return GetDlgItem(window_, id); }
   UINT dpi() const { return dpi_; }
 
@@ -104,7 +98,7 @@ class MainWindow : public Window {
   bool restore_on_show_ = false;
   int tray_retries_left_ = 0;
   HWND focus_ = nullptr;  // the control that gets the focus back
-  std::array<HFONT, 4> fonts_{};  // indexed by FontStyle
+  std::array<HFONT, 4> fonts_{};  // indexed by ui::FontStyle
   HICON big_icon_ = nullptr;
   HICON small_icon_ = nullptr;
   HICON picture_icon_ = nullptr;
