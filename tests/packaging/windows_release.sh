@@ -70,13 +70,17 @@ lines_in() { [ "$(grep -c -- "$2" "$1" 2>/dev/null)" = "$3" ]; }
 version=$(sed -n -E 's/^CMAKE_PROJECT_VERSION:[A-Z]+=(.*)$/\1/p' "$build/CMakeCache.txt")
 IFS=. read -r major minor patch <<<"$version"
 newer="$major.$minor.$((patch + 1))"
+newest="$major.$minor.$((patch + 2))"
 "$root/packaging/windows/build-release" "$build" "$work/dist" >/dev/null \
   || { echo "build-release failed"; failed=1; finish; }
 QUILLBECK_RELEASE_VERSION=$newer "$root/packaging/windows/build-release" "$build" "$work/newer" \
   >/dev/null || { echo "build-release of $newer failed"; failed=1; finish; }
+QUILLBECK_RELEASE_VERSION=$newest "$root/packaging/windows/build-release" "$build" "$work/newest" \
+  >/dev/null || { echo "build-release of $newest failed"; failed=1; finish; }
 msi="$work/dist/Quillbeck-$version-win64.msi"
 zip="$work/dist/Quillbeck-$version-win64.zip"
 newer_msi="$work/newer/Quillbeck-$newer-win64.msi"
+newest_msi="$work/newest/Quillbeck-$newest-win64.msi"
 check "build-release wrote Quillbeck-$version-win64.zip and .msi" test -f "$msi" -a -f "$zip"
 
 # The one number: project() -> exe version resource -> MSI -> file names.
@@ -93,6 +97,10 @@ check "both MSIs share one UpgradeCode, each with its own ProductCode" eval \
   '[ -n "$(msi_property "$msi" UpgradeCode)" ] &&
    [ "$(msi_property "$msi" UpgradeCode)" = "$(msi_property "$newer_msi" UpgradeCode)" ] &&
    [ "$(msi_property "$msi" ProductCode)" != "$(msi_property "$newer_msi" ProductCode)" ]'
+sequence_of() { msiinfo export "$msi" InstallExecuteSequence | tr -d '\r' | awk -F'\t' -v a="$1" '$1 == a { print $3 }'; }
+check "a major upgrade removes the older version before it installs anything" eval \
+  '[ "$(sequence_of InstallValidate)" -lt "$(sequence_of RemoveExistingProducts)" ] &&
+   [ "$(sequence_of RemoveExistingProducts)" -lt "$(sequence_of InstallInitialize)" ]'
 check "the MSI ships no Settings.ini and no Logs" eval \
   '[ "$(msiinfo export "$msi" File | tail -n +4 | cut -f3 | tr -d "\r")" = Quillbeck.exe ]'
 
@@ -194,8 +202,14 @@ msiexec /i "$(windows_path "$msi")" /qn AUTOSTART=0
 check "a silent install with AUTOSTART=0 succeeds" test $? -eq 0
 check "and writes no Run value" no_run_value
 check "but the exe and the shortcut" eval 'same_file "$exe" "$build/bin/Quillbeck.exe" && shortcut_targets_exe'
-msiexec /x "$(windows_path "$msi")" /qn
-check "uninstalling it takes the then empty folder away" test ! -e "$folder"
+msiexec /i "$(windows_path "$newer_msi")" /qn
+check "an upgrade without AUTOSTART keeps it off" eval '[ "$(installed)" = "$newer" ] && no_run_value'
+msiexec /i "$(windows_path "$newest_msi")" /qn AUTOSTART=1
+check "an upgrade with AUTOSTART=1 turns it on" eval \
+  '[ "$(installed)" = "$newest" ] && [ "$(run_value)" = "\"$exe_windows\"" ]'
+msiexec /x "$(windows_path "$newest_msi")" /qn
+check "uninstalling takes the then empty folder and the Run value away" eval \
+  '[ ! -e "$folder" ] && no_run_value && [ -z "$(installed)" ]'
 
 # --- 6. the zip --------------------------------------------------------------------------
 check "the zip holds Quillbeck.exe, README.txt and LICENSE.txt, no more" test \
