@@ -154,8 +154,11 @@ record="$work/record.txt"
 printf '[Quillbeck]\r\nDebug=1\r\nFolder 1=%s\r\nShell 1=%s %s picked\r\n' \
   "$(windows_path "$work/watch")" "$(windows_path "$record_start")" "$(windows_path "$record")" \
   >"$folder/Settings.ini"
-"$wine_run" --headless --timeout 300 "$exe" </dev/null >/dev/null 2>&1 &
-check "the installed program starts and makes the watched folder's Temp" \
+# A session start: wineboot without arguments runs what the Run key names,
+# as Windows does at login.
+"$wineserver" -k >/dev/null 2>&1
+"$wine_run" --headless --timeout 120 wineboot </dev/null >/dev/null 2>&1 &
+check "a session start runs the installed program through the Run value" \
   wait_until 90 test -d "$work/watch/Temp"
 printf 'payload' >"$work/watch/one.GDT"
 check "it moves a .GDT file into Temp and starts the slot's command" eval \
