@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2016,SC2034,SC2317 # checks are strings for eval, expanded when they run
 # The Windows release files, installed as a user would, under Wine in a
 # fresh prefix: the MSI (install, the installed program at work, a major
 # upgrade, uninstall, AUTOSTART=0) and the zip (its contents, its exe at
@@ -51,7 +52,7 @@ wait_until() {
   local deadline=$((SECONDS + $1))
   shift
   until "$@"; do
-    [ $SECONDS -lt $deadline ] || return 1
+    [ "$SECONDS" -lt "$deadline" ] || return 1
     sleep 0.2
   done
 }
@@ -110,8 +111,11 @@ local_appdata=$(wine cmd /c echo %LOCALAPPDATA%)
 appdata=$(wine cmd /c echo %APPDATA%)
 local_unix=$(wine winepath -u "$local_appdata")
 appdata_unix=$(wine winepath -u "$appdata")
-[ -d "$local_unix" ] && [ -d "$appdata_unix" ] \
-  || { echo "no profile folders in the prefix ('$local_appdata', '$appdata')"; failed=1; finish; }
+if [ ! -d "$local_unix" ] || [ ! -d "$appdata_unix" ]; then
+  echo "no profile folders in the prefix ('$local_appdata', '$appdata')"
+  failed=1
+  finish
+fi
 folder="$local_unix/Programs/Quillbeck"
 exe="$folder/Quillbeck.exe"
 exe_windows="$local_appdata\\Programs\\Quillbeck\\Quillbeck.exe"
