@@ -1,0 +1,246 @@
+#!/usr/bin/env bash
+# shellcheck disable=SC2016,SC2034,SC2317 # checks are strings for eval, expanded when they run
+# The Windows release files, installed as a user would, under Wine in a
+# fresh prefix: the MSI (install, the installed program at work, a major
+# upgrade, uninstall, AUTOSTART=0) and the zip (its contents, its exe at
+# work). The files are made by packaging/windows/build-release, the command
+# scripts/package uses, from a built Windows tree; a second installer of a
+# higher version, from the same exe, drives the upgrade.
+#
+#   windows_release.sh <windows-build-dir> <record_start.exe>
+#
+# Ends with "packaging: N passed, M failed"; the status is non-zero on any
+# failure. Every wait is bounded; the prefix's wineserver and the temporary
+# folder go on exit, whatever happened.
+set -uo pipefail
+
+[ $# -eq 2 ] || { echo "usage: $0 <windows-build-dir> <record_start.exe>" >&2; exit 2; }
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+build=$(realpath "$1") record_start=$(realpath "$2")
+wine_run="$root/scripts/wine-run"
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quillbeck-release.XXXXXX")
+# A prefix of its own, made on first use: nothing installed by an earlier
+# run can make a check pass. Headless: the program needs no drawn window
+# to pick files up.
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all
+unset DISPLAY
+cleanup() {
+  WINEPREFIX="$work/prefix" "$wineserver" -k >/dev/null 2>&1 || true
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+passed=0
+failed=0
+check() {
+  local what=$1
+  shift
+  if "$@"; then
+    echo "ok   - $what"
+    passed=$((passed + 1))
+  else
+    echo "FAIL - $what"
+    failed=$((failed + 1))
+  fi
+}
+# wait_until <seconds> <command...>: polls every 0.2 s, bounded.
+wait_until() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.2
+  done
+}
+finish() {
+  echo "packaging: $passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+  exit
+}
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+wine() { "$wine_run" --headless --timeout 300 "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+same_file() { [ -f "$1" ] && [ -f "$2" ] && cmp -s "$1" "$2"; }
+file_is() { [ "$(cat "$1" 2>/dev/null)" = "$2" ]; }
+lines_in() { [ "$(grep -c -- "$2" "$1" 2>/dev/null)" = "$3" ]; }
+
+# --- the release files -------------------------------------------------------
+version=$(sed -n -E 's/^CMAKE_PROJECT_VERSION:[A-Z]+=(.*)$/\1/p' "$build/CMakeCache.txt")
+IFS=. read -r major minor patch <<<"$version"
+newer="$major.$minor.$((patch + 1))"
+newest="$major.$minor.$((patch + 2))"
+"$root/packaging/windows/build-release" "$build" "$work/dist" >/dev/null \
+  || { echo "build-release failed"; failed=1; finish; }
+QUILLBECK_RELEASE_VERSION=$newer "$root/packaging/windows/build-release" "$build" "$work/newer" \
+  >/dev/null || { echo "build-release of $newer failed"; failed=1; finish; }
+QUILLBECK_RELEASE_VERSION=$newest "$root/packaging/windows/build-release" "$build" "$work/newest" \
+  >/dev/null || { echo "build-release of $newest failed"; failed=1; finish; }
+msi="$work/dist/Quillbeck-$version-win64.msi"
+zip="$work/dist/Quillbeck-$version-win64.zip"
+newer_msi="$work/newer/Quillbeck-$newer-win64.msi"
+newest_msi="$work/newest/Quillbeck-$newest-win64.msi"
+check "build-release wrote Quillbeck-$version-win64.zip and .msi" test -f "$msi" -a -f "$zip"
+
+# The one number: project() -> exe version resource -> MSI -> file names.
+resource=$(x86_64-w64-mingw32-windres -i "$build/bin/Quillbeck.exe" -O rc 2>/dev/null)
+check "the exe's version resource and manifest carry $version" eval \
+  'grep -qF "\"FileVersion\", \"$version\"" <<<"$resource" &&
+   grep -qF "\"ProductVersion\", \"$version\"" <<<"$resource" &&
+   tr -d " " <<<"$resource" | grep -q "^FILEVERSION${version//./,},0$" &&
+   tr -d " " <<<"$resource" | grep -q "^PRODUCTVERSION${version//./,},0$" &&
+   grep -qF "name=\"\"Quillbeck\"\" version=\"\"$version.0\"\"" <<<"$resource"'
+msi_property() { msiinfo export "$1" Property | tr -d '\r' | sed -n "s/^$2\t//p"; }
+check "the MSI's ProductVersion is $version" test "$(msi_property "$msi" ProductVersion)" = "$version"
+check "both MSIs share one UpgradeCode, each with its own ProductCode" eval \
+  '[ -n "$(msi_property "$msi" UpgradeCode)" ] &&
+   [ "$(msi_property "$msi" UpgradeCode)" = "$(msi_property "$newer_msi" UpgradeCode)" ] &&
+   [ "$(msi_property "$msi" ProductCode)" != "$(msi_property "$newer_msi" ProductCode)" ]'
+sequence_of() { msiinfo export "$msi" InstallExecuteSequence | tr -d '\r' | awk -F'\t' -v a="$1" '$1 == a { print $3 }'; }
+check "a major upgrade removes the older version before it installs anything" eval \
+  '[ "$(sequence_of InstallValidate)" -lt "$(sequence_of RemoveExistingProducts)" ] &&
+   [ "$(sequence_of RemoveExistingProducts)" -lt "$(sequence_of InstallInitialize)" ]'
+check "the MSI ships no Settings.ini and no Logs" eval \
+  '[ "$(msiinfo export "$msi" File | tail -n +4 | cut -f3 | tr -d "\r")" = Quillbeck.exe ]'
+
+# --- where the installer puts things -------------------------------------------
+wine wineboot --init >/dev/null
+local_appdata=$(wine cmd /c echo %LOCALAPPDATA%)
+appdata=$(wine cmd /c echo %APPDATA%)
+local_unix=$(wine winepath -u "$local_appdata")
+appdata_unix=$(wine winepath -u "$appdata")
+if [ ! -d "$local_unix" ] || [ ! -d "$appdata_unix" ]; then
+  echo "no profile folders in the prefix ('$local_appdata', '$appdata')"
+  failed=1
+  finish
+fi
+folder="$local_unix/Programs/Quillbeck"
+exe="$folder/Quillbeck.exe"
+exe_windows="$local_appdata\\Programs\\Quillbeck\\Quillbeck.exe"
+shortcut="$appdata_unix/Microsoft/Windows/Start Menu/Programs/Quillbeck.lnk"
+run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+
+msiexec() { "$wine_run" --headless --timeout 300 msiexec "$@" </dev/null >/dev/null 2>&1; }
+run_value() { wine reg query "$run_key" /v Quillbeck | sed -n -E 's/^ +Quillbeck +REG_SZ +//p'; }
+no_run_value() { [ -z "$(run_value)" ]; }
+# installed: "<DisplayVersion>" of each product named Quillbeck that
+# Windows Installer registered, one a line; per-user products may be listed
+# under either hive.
+installed() {
+  local hive
+  for hive in HKCU HKLM; do
+    wine reg query "$hive\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall" /s |
+      awk '/^HKEY_/ { if (name == "Quillbeck") print shown; name = ""; shown = "" }
+           $1 == "DisplayName" { name = $3 }
+           $1 == "DisplayVersion" { shown = $3 }
+           END { if (name == "Quillbeck") print shown }'
+  done
+}
+shortcut_targets_exe() { [ -f "$shortcut" ] && strings -a -n 8 "$shortcut" | grep -qiF 'Programs\Quillbeck\Quillbeck.exe'; }
+
+# --- 1. a silent install ---------------------------------------------------------
+msiexec /i "$(windows_path "$msi")" /qn /l*v "$(windows_path "$work/install.log")"
+check "msiexec /i /qn succeeds" test $? -eq 0
+check "the exe lands in AppData\\Local\\Programs\\Quillbeck" same_file "$exe" "$build/bin/Quillbeck.exe"
+check "and nothing else" test "$(ls -A "$folder" 2>/dev/null)" = Quillbeck.exe
+check "the Start Menu shortcut points at it" shortcut_targets_exe
+check "the Run value starts it, quoted" test "$(run_value)" = "\"$exe_windows\""
+check "Windows Installer lists Quillbeck $version" test "$(installed)" = "$version"
+check "the install ran without administrator privileges requested" eval \
+  '[ "$(msiinfo suminfo "$msi" | sed -n "s/^Source: \([0-9]*\).*/\1/p")" -ge 8 ] &&
+   ! msi_property "$msi" ALLUSERS | grep -q .'
+
+# --- 2. the installed program picks up a file ---------------------------------------
+mkdir -p "$work/watch"
+record="$work/record.txt"
+printf '[Quillbeck]\r\nDebug=1\r\nFolder 1=%s\r\nShell 1=%s %s picked\r\n' \
+  "$(windows_path "$work/watch")" "$(windows_path "$record_start")" "$(windows_path "$record")" \
+  >"$folder/Settings.ini"
+# A session start: wineboot without arguments runs what the Run key names,
+# as Windows does at login.
+"$wineserver" -k >/dev/null 2>&1
+"$wine_run" --headless --timeout 120 wineboot </dev/null >/dev/null 2>&1 &
+check "a session start runs the installed program through the Run value" \
+  wait_until 90 test -d "$work/watch/Temp"
+printf 'payload' >"$work/watch/one.GDT"
+check "it moves a .GDT file into Temp and starts the slot's command" eval \
+  'wait_until 30 lines_in "$record" picked 1 && file_is "$work/watch/Temp/one.GDT" payload &&
+   [ ! -e "$work/watch/one.GDT" ]'
+check "it writes its trace into Logs beside itself" wait_until 10 grep -q 'one.GDT' "$folder/Logs/Debug.log"
+"$wineserver" -k >/dev/null 2>&1
+wait 2>/dev/null
+# The user's own files, as the upgrade and the uninstall must leave them.
+printf '\r\n; kept by the user\r\n' >>"$folder/Settings.ini"
+cp "$folder/Settings.ini" "$work/Settings.before"
+cp "$folder/Logs/Debug.log" "$work/Debug.before"
+user_files_kept() {
+  same_file "$folder/Settings.ini" "$work/Settings.before" &&
+    same_file "$folder/Logs/Debug.log" "$work/Debug.before"
+}
+
+# --- 3. a newer MSI upgrades it ---------------------------------------------------
+msiexec /i "$(windows_path "$newer_msi")" /qn
+check "the $newer MSI installs over $version" test $? -eq 0
+check "one product is installed, version $newer" test "$(installed)" = "$newer"
+check "the exe, the shortcut and the Run value are there" eval \
+  'same_file "$exe" "$build/bin/Quillbeck.exe" && shortcut_targets_exe &&
+   [ "$(run_value)" = "\"$exe_windows\"" ]'
+check "Settings.ini and Logs survive the upgrade unchanged" user_files_kept
+msiexec /i "$(windows_path "$msi")" /qn
+status=$?
+check "the older MSI refuses to downgrade (status $status)" eval \
+  '[ "$status" -ne 0 ] && [ "$(installed)" = "$newer" ] && user_files_kept'
+
+# --- 4. uninstall --------------------------------------------------------------------
+msiexec /x "$(windows_path "$newer_msi")" /qn
+check "msiexec /x succeeds" test $? -eq 0
+check "the exe is gone" test ! -e "$exe"
+check "the shortcut is gone" test ! -e "$shortcut"
+check "the Run value is gone" no_run_value
+check "no product is left installed" test -z "$(installed)"
+check "Settings.ini and Logs stay, unchanged, in their folder" user_files_kept
+
+# --- 5. AUTOSTART=0 --------------------------------------------------------------------
+# A user who never ran the program: no files of their own in the folder.
+rm -rf "$folder"
+msiexec /i "$(windows_path "$msi")" /qn AUTOSTART=0
+check "a silent install with AUTOSTART=0 succeeds" test $? -eq 0
+check "and writes no Run value" no_run_value
+check "but the exe and the shortcut" eval 'same_file "$exe" "$build/bin/Quillbeck.exe" && shortcut_targets_exe'
+msiexec /i "$(windows_path "$newer_msi")" /qn
+check "an upgrade without AUTOSTART keeps it off" eval '[ "$(installed)" = "$newer" ] && no_run_value'
+msiexec /i "$(windows_path "$newest_msi")" /qn AUTOSTART=1
+check "an upgrade with AUTOSTART=1 turns it on" eval \
+  '[ "$(installed)" = "$newest" ] && [ "$(run_value)" = "\"$exe_windows\"" ]'
+msiexec /x "$(windows_path "$newest_msi")" /qn
+check "uninstalling takes the then empty folder and the Run value away" eval \
+  '[ ! -e "$folder" ] && no_run_value && [ -z "$(installed)" ]'
+
+# --- 6. the zip --------------------------------------------------------------------------
+check "the zip holds Quillbeck.exe, README.txt and LICENSE.txt, no more" test \
+  "$(unzip -Z1 "$zip" | sort | tr '\n' ' ')" = "LICENSE.txt Quillbeck.exe README.txt "
+unpacked="$work/unpacked"
+unzip -q "$zip" -d "$unpacked"
+check "its exe is the built one" same_file "$unpacked/Quillbeck.exe" "$build/bin/Quillbeck.exe"
+check "its README names version $version and says where Settings.ini and Logs live" eval \
+  'grep -q "Quillbeck $version" "$unpacked/README.txt" && grep -q "Settings.ini" "$unpacked/README.txt" &&
+   grep -q "Logs.Error.log" "$unpacked/README.txt" && ! grep -q "@" "$unpacked/README.txt"'
+check "its license is the project's, with Windows line ends" eval \
+  'diff -q <(tr -d "\r" <"$unpacked/LICENSE.txt") "$root/LICENSE" >/dev/null &&
+   [ "$(grep -c $'"'"'\r$'"'"' "$unpacked/LICENSE.txt")" = "$(wc -l <"$root/LICENSE")" ]'
+mkdir -p "$work/zipwatch"
+printf '[Quillbeck]\r\nDebug=1\r\nFolder 1=%s\r\nShell 1=%s %s from-zip\r\n' \
+  "$(windows_path "$work/zipwatch")" "$(windows_path "$record_start")" "$(windows_path "$record")" \
+  >"$unpacked/Settings.ini"
+"$wine_run" --headless --timeout 300 "$unpacked/Quillbeck.exe" </dev/null >/dev/null 2>&1 &
+check "the zip's exe starts and makes the watched folder's Temp" wait_until 90 test -d "$work/zipwatch/Temp"
+printf 'zipped' >"$work/zipwatch/two.gdt"
+check "and picks up a file, starting the command" eval \
+  'wait_until 30 lines_in "$record" from-zip 1 && file_is "$work/zipwatch/Temp/two.gdt" zipped'
+check "its Logs folder is beside it" wait_until 10 grep -q 'two.gdt' "$unpacked/Logs/Debug.log"
+"$wineserver" -k >/dev/null 2>&1
+wait 2>/dev/null
+
+finish
