@@ -30,11 +30,14 @@ bool RenameNoReplace(const char* from, const char* to);
 // A new file beside a destination, to be filled and then renamed over it.
 // Its name is hidden and ends in ".part" (never ".GDT", so no watcher of
 // that folder takes it for a finished file). It is removed again unless
-// PutInPlace() succeeds.
+// PutInPlace() succeeds, and it is locked (flock) for as long as it is
+// open, which tells RemoveAbandonedBeside() that its writer lives.
 class FileBeside {
  public:
-  // Creates the empty file with `mode` (the umask applies). Raises, naming
-  // `destination`, when the destination's folder cannot take it.
+  // Creates the empty file, locked, with the owner's read and write
+  // permission while it is filled; PutInPlace() gives it `mode`, under the
+  // umask. Raises, naming `destination`, when the destination's folder
+  // cannot take it.
   FileBeside(const std::string& destination, mode_t mode);
   ~FileBeside();
   FileBeside(const FileBeside&) = delete;
@@ -57,7 +60,20 @@ class FileBeside {
   std::string destination_;
   std::string path_;
   int fd_ = -1;
+  mode_t created_mode_ = 0;
+  mode_t final_mode_ = 0;
   bool placed_ = false;
 };
+
+// IsNameBeside() is true for exactly the names that FileBeside gives its
+// files: ".", the destination's name (1 to 200 bytes), ".quillbeck-",
+// twelve lower-case letters or digits, ".part".
+bool IsNameBeside(const std::string& name);
+
+// RemoveAbandonedBeside() removes from `folder` every regular file named by
+// IsNameBeside() whose writer has died (killed or cut off mid-copy). Never
+// follows a symbolic link, neither `folder` itself nor an entry; touches no
+// other name. Whatever cannot be examined or removed stays.
+void RemoveAbandonedBeside(const std::string& folder) noexcept;
 
 }  // namespace quillbeck::posix

@@ -1,7 +1,9 @@
 // The Linux file-system object. Paths are UTF-8 bytes handed to the system
 // unchanged. Three things go beyond plain system calls, so that a watched
 // folder behaves as safely as on Windows:
-//  - a copy lands whole or not at all (temporary file, then one rename);
+//  - a copy lands whole or not at all (temporary file, then one rename),
+//    and a temporary file left by a copy that died is recognised as such
+//    and removed (posix/file_beside.h);
 //  - a source still open for writing in another process counts as locked,
 //    as Windows' sharing rules would make it;
 //  - symbolic links are never followed out of a watched folder.
@@ -202,8 +204,8 @@ class PosixFileSystem : public FileSystem {
     return files;
   }
 
-  void RemoveAbandonedCopies(const std::string&) noexcept override {
-    // Not yet: the temporary copies carry no mark of their owner so far.
+  void RemoveAbandonedCopies(const std::string& folder) noexcept override {
+    posix::RemoveAbandonedBeside(folder);
   }
 
   std::uint64_t Size(const std::string& path) override {
