@@ -91,6 +91,15 @@ void ReplaceFile(std::string path, const std::string& bytes) {
   temporary.PutInPlace(true, posix::FileBeside::Flush::kAll);
 }
 
+// WithoutTrailingBlanks() is a default as the system's profile API hands it
+// back: without its trailing blanks (spaces only: no tabs), but keeping its
+// first character, so a default of blanks alone gives one blank.
+std::string WithoutTrailingBlanks(const std::string& text) {
+  std::size_t end = text.size();
+  while (end > 1 && text[end - 1] == ' ') --end;
+  return text.substr(0, end);
+}
+
 class PosixProfileStore : public ProfileStore {
  public:
   std::uint32_t GetString(const std::string& section, const std::string& key,
@@ -100,7 +109,7 @@ class PosixProfileStore : public ProfileStore {
     if (const std::optional<std::string> contents = ReadWhole(path)) {
       value = FindProfileValue(*contents, section, key);
     }
-    const std::string& text = value ? *value : default_value;
+    const std::string text = value ? *value : WithoutTrailingBlanks(default_value);
     const std::size_t count = ProfileCutLength(text, size);
     if (buffer.size() < count) buffer.resize(count);
     std::copy_n(text.begin(), count, buffer.begin());
