@@ -68,6 +68,12 @@ lines_in() { [ -f "$record" ] && wc -l <"$record" || echo 0; }
 # gets a larger one, and one that is always too fast skips the test.
 caught=false
 for mib in 1024 3072; do
+  # Room for the file, its copy and the copy left by the kill.
+  available=$(df --output=avail -m "$work" | tail -n1)
+  if ((available < 3 * mib + 256)); then
+    echo "# ${available} MiB free in $work: too little for a ${mib} MiB file"
+    break
+  fi
   head -c "${mib}M" /dev/urandom >"$work/big.GDT"
   sum=$(sha256sum <"$work/big.GDT")
   size=$(stat -c %s "$work/big.GDT")
