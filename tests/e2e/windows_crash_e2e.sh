@@ -65,7 +65,7 @@ lines_in() {
 }
 checksum() { sha256sum <"$1" | cut -d' ' -f1; }
 temporary_copies() { compgen -G "$1/~quillbeck-*.tmp"; }
-listing() { (cd "$1" && ls -A | sort | tr '\n' ' '); }
+listing() { find "$1" -mindepth 1 -maxdepth 1 -printf '%f\n' | LC_ALL=C sort | tr '\n' ' '; }
 
 free_kib=$(df -Pk "$work" | awk 'NR == 2 { print $4 }')
 if [ "$free_kib" -lt $(((size_mib * 3 + 256) * 1024)) ]; then
@@ -77,7 +77,8 @@ fi
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 pids+=($!)
 wait_until 10 test -s "$work/display" || { echo "Xvfb did not start" >&2; exit 1; }
-export DISPLAY=":$(cat "$work/display")"
+DISPLAY=":$(cat "$work/display")"
+export DISPLAY
 
 # --- installation ---------------------------------------------------------
 app="$work/app" watch="$work/watch1" other="$work/watch2"
