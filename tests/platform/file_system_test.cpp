@@ -15,6 +15,7 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -22,6 +23,7 @@
 
 #include <functional>
 
+#include "platform/posix/file_beside.h"
 #include "platform/posix/open_writers.h"
 #endif
 
@@ -262,12 +264,17 @@ TEST_F(FileSystemTest, SymbolicLinksAndSpecialFilesAreNeverTaken) {
 
 TEST_F(FileSystemTest, CopyGivesTheCopyTheSourcesPermissions) {
   const std::string temp = folder_.Make("Temp");
-  WriteFile(Path("a.GDT"), "a");
-  chmod(Path("a.GDT").c_str(), 0640);
-  fs_->CopyFile(Path("a.GDT"), Below(temp, "a.GDT"), true);
-  struct stat st;
-  ASSERT_EQ(stat(Below(temp, "a.GDT").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  const mode_t old_umask = umask(022);
+  for (const mode_t mode : {0640, 0444, 0400, 0755}) {
+    WriteFile(Path("a.GDT"), "a");
+    chmod(Path("a.GDT").c_str(), mode);
+    fs_->CopyFile(Path("a.GDT"), Below(temp, "a.GDT"), true);
+    struct stat st;
+    ASSERT_EQ(stat(Below(temp, "a.GDT").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, mode) << std::oct << mode;
+    chmod(Path("a.GDT").c_str(), 0644);
+  }
+  umask(old_umask);
 }
 
 TEST_F(FileSystemTest, FileHeldOpenForWritingIsLockedAndStays) {
@@ -338,6 +345,154 @@ TEST_F(FileSystemTest, WriterArrivingDuringACopyNeverEndsTheCopier) {
   ASSERT_TRUE(WIFEXITED(status)) << "the copier was ended by signal " << WTERMSIG(status);
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(fs_->Size(to), std::uint64_t{32} << 20);
+  EXPECT_EQ(EntryCount(temp), 1u);
+}
+
+// A copy's temporary file written by another process, as a copy does it:
+// the file beside its destination, with some bytes in it, held open until
+// the writer is released or killed.
+class WriterInAnotherProcess {
+ public:
+  explicit WriterInAnotherProcess(const std::string& destination) {
+    int ready[2], release[2];
+    if (pipe2(ready, O_CLOEXEC) != 0 || pipe2(release, O_CLOEXEC) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(release[1]);
+      posix::FileBeside file(destination, 0644);
+      const std::string bytes(4096, 'p');
+      if (write(file.fd(), bytes.data(), bytes.size()) != 4096) _exit(1);
+      const std::string path = file.path() + "\n";
+      char c;
+      if (write(ready[1], path.data(), path.size()) < 0 || read(release[0], &c, 1) < 0) _exit(1);
+      _exit(0);  // as a crash would: the file stays behind, unlocked
+    }
+    close(ready[1]);
+    close(release[0]);
+    char c;
+    while (read(ready[0], &c, 1) == 1 && c != '\n') path_ += c;
+    close(ready[0]);
+    release_ = release[1];
+  }
+  ~WriterInAnotherProcess() { Kill(); }
+
+  const std::string& path() const { return path_; }
+
+  // Kill() ends the writer with SIGKILL, as a crash would.
+  void Kill() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    close(release_);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int release_ = -1;
+  std::string path_;
+};
+
+TEST_F(FileSystemTest, AbandonedCopiesGoAndLivingOnesStay) {
+  const std::string temp = folder_.Make("Temp");
+  WriterInAnotherProcess living(Below(temp, "live.GDT"));
+  WriterInAnotherProcess dead(Below(temp, "dead.GDT"));
+  ASSERT_TRUE(Exists(living.path()));
+  ASSERT_TRUE(Exists(dead.path()));
+  dead.Kill();
+  // A copy's file the moment it is created: empty, not yet locked.
+  const std::string fresh = Below(temp, ".new.GDT.quillbeck-0123456789ab.part");
+  WriteFile(fresh, "");
+
+  fs_->RemoveAbandonedCopies(temp);
+  EXPECT_TRUE(Exists(living.path())) << "a living writer's copy was removed";
+  EXPECT_FALSE(Exists(dead.path())) << "a dead writer's copy stayed";
+  EXPECT_TRUE(Exists(fresh)) << "a copy that may be about to be locked was removed";
+
+  living.Kill();
+  fs_->RemoveAbandonedCopies(temp);
+  EXPECT_FALSE(Exists(living.path()));
+  EXPECT_EQ(EntryCount(temp), 1u);
+}
+
+TEST_F(FileSystemTest, SweepTouchesNoOtherName) {
+  const std::string temp = folder_.Make("Temp");
+  // What a copy names its file, and near misses that it never makes.
+  const std::string ours = ".x.GDT.quillbeck-abcdefghij12.part";
+  const std::vector<std::string> foreign = {
+      "x.GDT",
+      "x.GDT.quillbeck-abcdefghij12.part",        // not hidden
+      ".x.GDT.quillbeck-abcdefghij1.part",        // suffix too short
+      ".x.GDT.quillbeck-abcdefghij123.part",      // suffix too long
+      ".x.GDT.quillbeck-ABCDEFGHIJ12.part",       // capitals
+      ".x.GDT.quillbeck-abcdefghi-12.part",       // not a letter or digit
+      ".x.GDT.quillbeck-abcdefghij12.part.bak",
+      ".x.GDT.quillbeck-abcdefghij12.par",
+      ".x.GDT.quillbeck-abcdefghij12.partial",
+      ".x.GDT.quillbeckabcdefghij12.part",
+      "..quillbeck-abcdefghij12.part",            // no destination name
+      "." + std::string(201, 'n') + ".quillbeck-abcdefghij12.part",  // name too long
+  };
+  for (const std::string& name : foreign) WriteFile(Below(temp, name), "someone's data");
+  WriteFile(Below(temp, ours), "abandoned");
+  // Entries of our kind of name that are not regular files.
+  WriteFile(Path("target"), "not ours");
+  const std::string link = Below(temp, ".l.GDT.quillbeck-abcdefghij12.part");
+  ASSERT_EQ(symlink(Path("target").c_str(), link.c_str()), 0);
+  ASSERT_EQ(mkfifo(Below(temp, ".f.GDT.quillbeck-abcdefghij12.part").c_str(), 0600), 0);
+  folder_.Make(Below("Temp", ".d.GDT.quillbeck-abcdefghij12.part"));
+
+  fs_->RemoveAbandonedCopies(temp);
+  EXPECT_FALSE(Exists(Below(temp, ours)));
+  for (const std::string& name : foreign) {
+    EXPECT_EQ(ReadFile(Below(temp, name)), "someone's data") << name;
+  }
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(ReadFile(Path("target")), "not ours");
+  EXPECT_EQ(EntryCount(temp), foreign.size() + 3);
+}
+
+TEST_F(FileSystemTest, SweepNeverFollowsALinkToAFolder) {
+  const std::string temp = folder_.Make("Temp");
+  const std::string abandoned = Below(temp, ".x.GDT.quillbeck-abcdefghij12.part");
+  WriteFile(abandoned, "abandoned");
+  ASSERT_EQ(symlink(temp.c_str(), Path("linked").c_str()), 0);
+  fs_->RemoveAbandonedCopies(Path("linked"));
+  EXPECT_TRUE(Exists(abandoned));
+  fs_->RemoveAbandonedCopies(Path("missing"));
+  fs_->RemoveAbandonedCopies("");
+  fs_->RemoveAbandonedCopies(temp);
+  EXPECT_FALSE(Exists(abandoned));
+}
+
+// A sweep (of another installation, say) running all the while copies are
+// made into the same Temp never takes a copy from under its writer: every
+// copy lands.
+TEST_F(FileSystemTest, SweepsDuringCopiesNeverTakeALivingCopy) {
+  const std::string temp = folder_.Make("Temp");
+  const std::string from = Path("big.GDT");
+  WriteFile(from, std::string(8 << 20, 'x'));
+  const pid_t copier = fork();
+  if (copier == 0) {
+    const std::unique_ptr<FileSystem> fs = NewFileSystem();
+    for (int round = 0; round < 40; ++round) {
+      try {
+        fs->CopyFile(from, temp + "/big.GDT", true);
+      } catch (const RuntimeError&) {
+        _exit(1);
+      }
+    }
+    _exit(0);
+  }
+  int status = 0;
+  int sweeps = 0;
+  while (waitpid(copier, &status, WNOHANG) == 0) {
+    fs_->RemoveAbandonedCopies(temp);
+    ++sweeps;
+  }
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "a copy failed under " << sweeps << " sweeps";
+  EXPECT_EQ(fs_->Size(temp + "/big.GDT"), std::uint64_t{8} << 20);
   EXPECT_EQ(EntryCount(temp), 1u);
 }
 

@@ -14,10 +14,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -161,6 +163,109 @@ TEST_F(ProcessLauncherTest, EndedChildrenAreReapedAndOthersLeftAlone) {
   int status = 0;
   ASSERT_EQ(waitpid(own, &status, 0), own);
   EXPECT_EQ(WEXITSTATUS(status), 7);
+}
+
+// ThreadCount() is how many threads this process has.
+int ThreadCount() {
+  int count = 0;
+  DIR* tasks = opendir("/proc/self/task");
+  while (const dirent* entry = tasks ? readdir(tasks) : nullptr) count += entry->d_name[0] != '.';
+  if (tasks) closedir(tasks);
+  return count;
+}
+
+// WaitForChildren() waits until this process has `count` children (a
+// deadline, not a measurement) and tells what it has then.
+Children WaitForChildren(int count) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (ChildrenOfThisProcess().all != count && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return ChildrenOfThisProcess();
+}
+
+TEST_F(ProcessLauncherTest, CommandsThatStayOpenCostNoThread) {
+  const std::string running = folder_.Join("running");
+  testing::WriteFile(running, "");
+  const pid_t own = fork();
+  if (own == 0) _exit(7);
+  // The first launch may set up what every later one uses.
+  Start(" --wait-while " + Quoted(running));
+  ASSERT_EQ(WaitForLines(record_, 1), "waiting\n");
+  const int threads = ThreadCount();
+  constexpr int kCommands = 200;
+  for (int i = 0; i < kCommands; ++i) Start(" --wait-while " + Quoted(running));
+  WaitForLines(record_, 1 + kCommands);
+  EXPECT_EQ(ThreadCount(), threads) << "with " << 1 + kCommands << " commands running";
+  EXPECT_EQ(ChildrenOfThisProcess().all, 1 + kCommands + 1);
+
+  std::remove(running.c_str());
+  const Children left = WaitForChildren(1);
+  EXPECT_EQ(left.all, 1) << "children of ours left unreaped";
+  EXPECT_EQ(left.zombies, 1);
+  EXPECT_EQ(ThreadCount(), threads);
+  int status = 0;
+  ASSERT_EQ(waitpid(own, &status, 0), own) << "our own child was reaped by the launcher";
+  EXPECT_EQ(WEXITSTATUS(status), 7);
+}
+
+// A child forked meanwhile holds copies of the launcher's descriptors for a
+// while (as a child being spawned does until its exec): a child that ends is
+// still reaped at once while a later one runs on.
+TEST_F(ProcessLauncherTest, EndedChildIsReapedWhileAnotherRunsOn) {
+  const std::string first = folder_.Join("first");
+  const std::string second = folder_.Join("second");
+  testing::WriteFile(first, "");
+  testing::WriteFile(second, "");
+  Start(" --wait-while " + Quoted(first));
+  WaitForLines(record_, 1);
+  int release[2];
+  ASSERT_EQ(pipe(release), 0);
+  const pid_t own = fork();
+  if (own == 0) {
+    char c;
+    close(release[1]);
+    _exit(read(release[0], &c, 1) >= 0 ? 7 : 8);
+  }
+  close(release[0]);
+  std::remove(first.c_str());
+  EXPECT_EQ(WaitForChildren(1).all, 1);
+  Start(" --wait-while " + Quoted(second));
+  Start(" short");
+  WaitForLines(record_, 3);
+  const Children meanwhile = WaitForChildren(2);
+  EXPECT_EQ(meanwhile.all, 2) << "an ended child waits for one that runs on";
+  EXPECT_EQ(meanwhile.zombies, 0);
+  std::remove(second.c_str());
+  close(release[1]);
+  int status = 0;
+  ASSERT_EQ(waitpid(own, &status, 0), own);
+  EXPECT_EQ(WEXITSTATUS(status), 7);
+  EXPECT_EQ(WaitForChildren(0).all, 0);
+}
+
+// With no descriptor to spare (so no pidfd can be had), a child is still
+// reaped when it ends.
+TEST_F(ProcessLauncherTest, ChildIsReapedWithoutADescriptorToSpare) {
+  Start(" first");
+  WaitForLines(record_, 1);
+  WaitForChildren(0);
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+  const int lowest_free = dup(0);
+  ASSERT_GE(lowest_free, 0);
+  close(lowest_free);
+  rlimit none = old;
+  none.rlim_cur = static_cast<rlim_t>(lowest_free);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+  const int probe = dup(0);
+  Start(" second");
+  setrlimit(RLIMIT_NOFILE, &old);
+  ASSERT_LT(probe, 0) << "a descriptor could still be opened";
+  EXPECT_EQ(WaitForLines(record_, 2), "first\nsecond\n");
+  const Children left = WaitForChildren(0);
+  EXPECT_EQ(left.all, 0);
+  EXPECT_EQ(left.zombies, 0);
 }
 #endif
 

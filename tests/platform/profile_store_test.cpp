@@ -55,6 +55,32 @@ TEST_F(ProfileStoreTest, MissingSectionOrKeyGivesTheDefault) {
   EXPECT_EQ(Read("Shell 1"), "y");
 }
 
+// A default with trailing blanks comes back without them, as the system's
+// profile API hands it back, for a missing file, section or key alike: only
+// spaces go, and never the first character.
+TEST_F(ProfileStoreTest, DefaultLosesItsTrailingBlanks) {
+  const struct {
+    const char* default_value;
+    const char* read;
+  } cases[] = {
+      {"dflt  ", "dflt"}, {"in side ", "in side"}, {"  lead", "  lead"}, {" both ", " both"},
+      {"tab\t", "tab\t"},  {"   ", " "},          {"", ""},
+  };
+  for (const char* contents : {"", "[Other]\r\nFolder 1=x\r\n", "[Quillbeck]\r\nShell 1=y\r\n"}) {
+    if (*contents != '\0') WriteFile(path_, contents);
+    for (const auto& c : cases) {
+      std::string buffer(256, '#');
+      const std::uint32_t count =
+          store_->GetString("Quillbeck", "Folder 1", c.default_value, buffer, 256, path_);
+      EXPECT_EQ(buffer.substr(0, count), c.read)
+          << "default [" << c.default_value << "] with [" << contents << "]";
+    }
+  }
+  // A stored value is the file's matter, never cut by the default's rule.
+  WriteFile(path_, "[Quillbeck]\r\nFolder 1=value\r\n");
+  EXPECT_EQ(Read("Folder 1", "dflt  "), "value");
+}
+
 TEST_F(ProfileStoreTest, LongValueIsCutAndTheBufferBeyondLeftAlone) {
   const std::string value(300, 'v');
   WriteFile(path_, "[Quillbeck]\r\nFolder 1=" + value + "\r\n");

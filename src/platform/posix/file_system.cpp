@@ -1,7 +1,9 @@
 // The Linux file-system object. Paths are UTF-8 bytes handed to the system
 // unchanged. Three things go beyond plain system calls, so that a watched
 // folder behaves as safely as on Windows:
-//  - a copy lands whole or not at all (temporary file, then one rename);
+//  - a copy lands whole or not at all (temporary file, then one rename),
+//    and a temporary file left by a copy that died is recognised as such
+//    and removed (posix/file_beside.h);
 //  - a source still open for writing in another process counts as locked,
 //    as Windows' sharing rules would make it;
 //  - symbolic links are never followed out of a watched folder.
@@ -9,18 +11,19 @@
 // attribute does: it holds for root too, who passes every permission check.
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <signal.h>
-#include <stdio.h>
+#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/posix/file_beside.h"
 #include "platform/posix/open_writers.h"
 #include "platform/runtime_error.h"
 
@@ -62,76 +65,6 @@ bool IsReadOnly(const struct stat& st) { return (st.st_mode & 0222) == 0; }
 [[noreturn]] void RaiseInUse(const std::string& path) {
   throw RuntimeError(EAGAIN, "The file is still open for writing in another process: " + path);
 }
-
-// FolderPrefix() is `path` up to and including its last separator, empty for
-// a bare name.
-std::string FolderPrefix(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-// SyncFolderOf() makes the entries of the folder holding `path` durable, so a
-// name just renamed into it survives a power cut. File systems that cannot
-// sync a folder (EINVAL) keep their names by other means; only an I/O error
-// raises.
-void SyncFolderOf(const std::string& path) {
-  const std::string prefix = FolderPrefix(path);
-  Descriptor folder(open(prefix.empty() ? "." : prefix.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder.get() < 0) return;
-  if (fsync(folder.get()) != 0 && errno == EIO) RaiseLastSystemError(path);
-}
-
-std::string RandomSuffix() {
-  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  thread_local std::mt19937_64 generator{std::random_device{}()};
-  std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
-  std::string suffix(12, ' ');
-  for (char& c : suffix) c = kLetters[pick(generator)];
-  return suffix;
-}
-
-// The copy's target while it is being written: a new file beside the
-// destination, hidden and ending in ".part" (never ".GDT", so no watcher of
-// that folder takes it for a finished file). It is removed again unless
-// Commit() says it has been renamed into place.
-class TemporaryFile {
- public:
-  // Creates the file with `mode` (the umask applies); raises, naming
-  // `destination`, when the destination's folder cannot take it.
-  TemporaryFile(const std::string& destination, mode_t mode) {
-    const std::size_t slash = destination.rfind('/');
-    std::string name = destination.substr(slash == std::string::npos ? 0 : slash + 1);
-    // Room for the hidden-file dot and the suffix within a name's 255 bytes.
-    if (name.size() > 200) name.resize(200);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      path_ = FolderPrefix(destination) + "." + name + ".quillbeck-" + RandomSuffix() + ".part";
-      fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
-      if (fd_ >= 0) return;
-      if (errno != EEXIST) RaiseLastSystemError(destination);
-    }
-    RaiseSystemError(EEXIST, destination);
-  }
-  ~TemporaryFile() {
-    if (fd_ >= 0) close(fd_);
-    if (!committed_) unlink(path_.c_str());
-  }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-  int fd() const { return fd_; }
-  const std::string& path() const { return path_; }
-  int Close() {
-    const int result = close(fd_);
-    fd_ = -1;
-    return result;
-  }
-  void Commit() { committed_ = true; }
-
- private:
-  std::string path_;
-  int fd_ = -1;
-  bool committed_ = false;
-};
 
 // A read lease on the source for the length of a copy. The kernel grants it
 // only while no descriptor anywhere has the file open for writing, which is
@@ -183,12 +116,22 @@ class SourceLock {
   bool leased_ = false;
 };
 
-// CopyData() copies everything from `in` (at its start) to `out`: in the
-// kernel where it can (copy_file_range, which may also share extents, else
-// sendfile), through a buffer where it cannot. Between chunks it makes sure
-// that no writer has come for the source.
+// CopyData() copies everything from `in` (at its start) to the empty `out`:
+// as a clone of the whole file where the file system shares extents (XFS,
+// btrfs), which takes one call however large the file; else in the kernel
+// where it can (copy_file_range, else sendfile), through a buffer where it
+// cannot. Between chunks it makes sure that no writer has come for the
+// source.
 void CopyData(int in, int out, off_t size, const SourceLock& lock, const std::string& from,
               const std::string& to) {
+  // Any failure of the clone (no shared extents, another file system, an
+  // unaligned tail...) leaves the work to the chunked copy. A failed clone
+  // never makes `out` longer than the source, and the copy rewrites it from
+  // its start, since the clone moves neither file's offset.
+  if (size > 0 && ioctl(out, FICLONE, in) == 0) {
+    lock.CheckLease(from);
+    return;
+  }
   enum class Method { kRange, kSendfile, kBuffer } method = Method::kRange;
   constexpr std::size_t kChunk = std::size_t{64} << 20;
   std::vector<char> buffer;
@@ -233,26 +176,6 @@ void CopyData(int in, int out, off_t size, const SourceLock& lock, const std::st
   }
 }
 
-// RenameNoReplace() renames `from` to `to` unless `to` exists; false with
-// errno set when it fails.
-bool RenameNoReplace(const char* from, const char* to) {
-  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  // A file system without the flag: a hard link cannot replace anything.
-  if (link(from, to) == 0) {
-    unlink(from);
-    return true;
-  }
-  if (errno == EEXIST) return false;
-  // Nor hard links (or a folder is moved): test, then rename.
-  struct stat st;
-  if (lstat(to, &st) == 0) {
-    errno = EEXIST;
-    return false;
-  }
-  return rename(from, to) == 0;
-}
-
 class PosixFileSystem : public FileSystem {
  public:
   bool FolderExists(const std::string& path) override {
@@ -293,8 +216,8 @@ class PosixFileSystem : public FileSystem {
     return files;
   }
 
-  void RemoveAbandonedCopies(const std::string&) noexcept override {
-    // Not yet: the temporary copies carry no mark of their owner so far.
+  void RemoveAbandonedCopies(const std::string& folder) noexcept override {
+    posix::RemoveAbandonedBeside(folder);
   }
 
   std::uint64_t Size(const std::string& path) override {
@@ -305,7 +228,7 @@ class PosixFileSystem : public FileSystem {
   }
 
   void Move(const std::string& from, const std::string& to) override {
-    if (!RenameNoReplace(CPath(from), CPath(to))) {
+    if (!posix::RenameNoReplace(CPath(from), CPath(to))) {
       RaiseLastSystemError(errno == EEXIST ? to : from);
     }
   }
@@ -327,21 +250,14 @@ class PosixFileSystem : public FileSystem {
 
     SourceLock lock(source.get(), st, from);
     // The copy gets the source's permissions, as cp gives them.
-    TemporaryFile temporary(to, st.st_mode & 0777);
+    posix::FileBeside temporary(to, st.st_mode & 0777);
     CopyData(source.get(), temporary.fd(), st.st_size, lock, from, to);
     lock.CheckStillFree(from);
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     futimens(temporary.fd(), times);  // the time stamps are a courtesy
-    // The caller deletes the source next. Without a flush, a power cut within
-    // the kernel's writeback delay could leave an empty copy and no source:
-    // the data and then the new name reach the disk before we return.
-    if (fdatasync(temporary.fd()) != 0) RaiseLastSystemError(to);
-    if (temporary.Close() != 0) RaiseLastSystemError(to);
-    const bool renamed = overwrite ? rename(temporary.path().c_str(), to.c_str()) == 0
-                                   : RenameNoReplace(temporary.path().c_str(), to.c_str());
-    if (!renamed) RaiseLastSystemError(to);
-    temporary.Commit();
-    SyncFolderOf(to);
+    // The caller deletes the source next: the data and then the new name
+    // reach the disk before we return.
+    temporary.PutInPlace(overwrite, posix::FileBeside::Flush::kData);
   }
 
   void DeleteFile(const std::string& path, bool force) override {

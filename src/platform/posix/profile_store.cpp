@@ -10,10 +10,10 @@
 #include <cerrno>
 #include <climits>
 #include <optional>
-#include <random>
 #include <string>
 
 #include "platform/ini_text.h"
+#include "platform/posix/file_beside.h"
 #include "platform/profile_store.h"
 #include "platform/runtime_error.h"
 
@@ -56,16 +56,8 @@ void WriteAll(int fd, const std::string& bytes, const std::string& path) {
   }
 }
 
-std::string RandomSuffix() {
-  thread_local std::mt19937_64 generator{std::random_device{}()};
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string suffix(12, ' ');
-  for (char& c : suffix) c = kDigits[generator() % 16];
-  return suffix;
-}
-
 // ReplaceFile() makes the file at `path` hold `bytes`: written to a new file
-// beside it, flushed to the disk, given the old file's mode and owner, then
+// beside it, given the old file's mode and owner, flushed to the disk, then
 // renamed over it.
 void ReplaceFile(std::string path, const std::string& bytes) {
   struct stat old;
@@ -86,42 +78,26 @@ void ReplaceFile(std::string path, const std::string& bytes) {
     if (access(path.c_str(), W_OK) != 0) RaiseLastSystemError(path);
   }
 
-  std::string temporary;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temporary = path + ".quillbeck-" + RandomSuffix();
-    // A new settings file gets the usual mode under the umask.
-    fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-              exists ? 0600 : 0666);
-    if (fd < 0 && errno != EEXIST) RaiseLastSystemError(path);
+  // A new settings file gets the usual mode under the umask; a replaced one
+  // keeps its own.
+  posix::FileBeside temporary(path, exists ? 0600 : 0666);
+  WriteAll(temporary.fd(), bytes, path);
+  if (exists) {
+    // An owner change may be refused; the mode is set after it because
+    // fchown clears the set-id bits.
+    if (fchown(temporary.fd(), old.st_uid, old.st_gid) != 0) { /* keep ours */ }
+    if (fchmod(temporary.fd(), old.st_mode & 07777) != 0) RaiseLastSystemError(path);
   }
-  if (fd < 0) RaiseSystemError(EEXIST, path);
-  try {
-    WriteAll(fd, bytes, path);
-    if (exists) {
-      // An owner change may be refused; the mode is set after it because
-      // fchown clears the set-id bits.
-      if (fchown(fd, old.st_uid, old.st_gid) != 0) { /* keep ours */ }
-      if (fchmod(fd, old.st_mode & 07777) != 0) RaiseLastSystemError(path);
-    }
-    if (fsync(fd) != 0) RaiseLastSystemError(path);
-    const int closed = close(fd);
-    fd = -1;
-    if (closed != 0) RaiseLastSystemError(path);
-    if (rename(temporary.c_str(), path.c_str()) != 0) RaiseLastSystemError(path);
-  } catch (...) {
-    if (fd >= 0) close(fd);
-    unlink(temporary.c_str());
-    throw;
-  }
-  // Make the rename itself durable; a failure here loses nothing written.
-  const std::size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);
-    close(dir);
-  }
+  temporary.PutInPlace(true, posix::FileBeside::Flush::kAll);
+}
+
+// WithoutTrailingBlanks() is a default as the system's profile API hands it
+// back: without its trailing blanks (spaces only: no tabs), but keeping its
+// first character, so a default of blanks alone gives one blank.
+std::string WithoutTrailingBlanks(const std::string& text) {
+  std::size_t end = text.size();
+  while (end > 1 && text[end - 1] == ' ') --end;
+  return text.substr(0, end);
 }
 
 class PosixProfileStore : public ProfileStore {
@@ -133,7 +109,7 @@ class PosixProfileStore : public ProfileStore {
     if (const std::optional<std::string> contents = ReadWhole(path)) {
       value = FindProfileValue(*contents, section, key);
     }
-    const std::string& text = value ? *value : default_value;
+    const std::string text = value ? *value : WithoutTrailingBlanks(default_value);
     const std::size_t count = ProfileCutLength(text, size);
     if (buffer.size() < count) buffer.resize(count);
     std::copy_n(text.begin(), count, buffer.begin());

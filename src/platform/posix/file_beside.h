@@ -1,0 +1,79 @@
+// Replacing a file in one step on Linux: the new bytes go into a file beside
+// the destination, which is renamed over it once they are on the disk, so a
+// reader or a crash never meets a half-written destination. The copy of the
+// file-system object and the profile store's writes both go this way.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace quillbeck::posix {
+
+// RandomSuffix() is twelve random lower-case letters and digits.
+std::string RandomSuffix();
+
+// FolderOf() is the folder holding `path`, as a path the system can open:
+// "." for a bare name, "/" for a name in the root.
+std::string FolderOf(const std::string& path);
+
+// SyncFolderOf() makes the entries of the folder holding `path` durable, so
+// a name just renamed into it survives a power cut. File systems that cannot
+// sync a folder (EINVAL) keep their names by other means, and a folder that
+// cannot be opened is left to the system; only an I/O error raises.
+void SyncFolderOf(const std::string& path);
+
+// RenameNoReplace() renames `from` to `to` unless something named `to`
+// exists; false with errno set when it fails.
+bool RenameNoReplace(const char* from, const char* to);
+
+// A new file beside a destination, to be filled and then renamed over it.
+// Its name is hidden and ends in ".part" (never ".GDT", so no watcher of
+// that folder takes it for a finished file). It is removed again unless
+// PutInPlace() succeeds, and it is locked (flock) for as long as it is
+// open, which tells RemoveAbandonedBeside() that its writer lives.
+class FileBeside {
+ public:
+  // Creates the empty file, locked, with the owner's read and write
+  // permission while it is filled; PutInPlace() gives it `mode`, under the
+  // umask. Raises, naming `destination`, when the destination's folder
+  // cannot take it.
+  FileBeside(const std::string& destination, mode_t mode);
+  ~FileBeside();
+  FileBeside(const FileBeside&) = delete;
+  FileBeside& operator=(const FileBeside&) = delete;
+
+  int fd() const { return fd_; }
+  const std::string& path() const { return path_; }
+
+  // How much of the file a flush makes durable: its bytes and size only, or
+  // its attributes (mode, owner) as well.
+  enum class Flush { kData, kAll };
+
+  // PutInPlace() flushes the file to the disk, closes it and renames it over
+  // the destination (only if there is none, unless `replace`), then makes
+  // the new name durable. Raises, naming the destination, on any failure;
+  // the destination is then as it was.
+  void PutInPlace(bool replace, Flush flush);
+
+ private:
+  std::string destination_;
+  std::string path_;
+  int fd_ = -1;
+  mode_t created_mode_ = 0;
+  mode_t final_mode_ = 0;
+  bool placed_ = false;
+};
+
+// IsNameBeside() is true for exactly the names that FileBeside gives its
+// files: ".", the destination's name (1 to 200 bytes), ".quillbeck-",
+// twelve lower-case letters or digits, ".part".
+bool IsNameBeside(const std::string& name);
+
+// RemoveAbandonedBeside() removes from `folder` every regular file named by
+// IsNameBeside() whose writer has died (killed or cut off mid-copy). Never
+// follows a symbolic link, neither `folder` itself nor an entry; touches no
+// other name. Whatever cannot be examined or removed stays.
+void RemoveAbandonedBeside(const std::string& folder) noexcept;
+
+}  // namespace quillbeck::posix
