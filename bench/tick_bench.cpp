@@ -109,22 +109,23 @@ std::string Samples(const std::vector<double>& values, double scale, const char*
 // the one before it.
 void SyncAll() { sync(); }
 
-// WaitChildren() returns once every child of this process has ended: the
-// launcher's reaper threads have finished (each waits for its one child;
-// 10 s at most, should a launcher ever keep a thread), and anything left
-// over is reaped here.
+// WaitChildren() returns once no child of this process is left, running or
+// ended and unreaped: every command the tick started has ended and the
+// launcher has reaped it (10 s at most, should one never end). It only
+// looks (WNOWAIT), so it never takes a child away from the launcher, which
+// reaps only its own.
 void WaitChildren() {
   const Clock::time_point give_up = Clock::now() + std::chrono::seconds(10);
   while (Clock::now() < give_up) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    int threads = 1;
-    while (std::getline(status, line)) {
-      if (line.rfind("Threads:", 0) == 0) threads = std::atoi(line.c_str() + 8);
-    }
-    if (threads <= 1) break;
-    std::this_thread::sleep_for(std::chrono::microseconds(500));
+    siginfo_t info{};
+    if (waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) != 0 && errno == ECHILD) return;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
+}
+
+// ReapAll() waits for and reaps every child: the floor's own commands, which
+// no launcher watches.
+void ReapAll() {
   while (waitpid(-1, nullptr, 0) > 0 || errno == EINTR) {
   }
 }
@@ -287,7 +288,7 @@ double Floor(const std::string& folder, bool durable) {
     if (posix_spawn(&pid, kCommand, nullptr, nullptr, argv, environ) != 0) Die("posix_spawn");
     ReapFinished();
   }
-  WaitChildren();
+  ReapAll();
   return Seconds(Clock::now() - start);
 }
 
@@ -301,7 +302,7 @@ double SpawnOnly(const std::string& folder, int files) {
     if (posix_spawn(&pid, kCommand, nullptr, nullptr, argv, environ) != 0) Die("posix_spawn");
     ReapFinished();
   }
-  WaitChildren();
+  ReapAll();
   (void)folder;
   return Seconds(Clock::now() - start);
 }
