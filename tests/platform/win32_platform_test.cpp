@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -40,7 +43,8 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
 
 std::string ReadBytes(const std::string& path) {
   win32::UniqueHandle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.Valid()) return std::string();
   std::string bytes(1 << 16, '\0');
@@ -164,6 +168,148 @@ TEST_F(Win32FileSystemTest, ReadOnlySourceIsCopiedAndItsCopyReplacedLater) {
   fs_->CopyFile(Path("r.GDT"), temp + "\\r.GDT", true);
   EXPECT_EQ(ReadBytes(temp + "\\r.GDT"), "second");
   EXPECT_EQ(fs_->Files(temp).size(), 1u);
+}
+
+// A read-only source whose copy cannot take the destination's place (a
+// folder stands there) leaves no temporary copy behind.
+TEST_F(Win32FileSystemTest, ReadOnlyCopyThatCannotTakeItsPlaceIsRemoved) {
+  const std::string temp = folder_.Make("Temp");
+  folder_.Make("Temp\\r.GDT");
+  WriteBytes(Path("r.GDT"), "data");
+  SetFileAttributesW(Utf8ToWide(Path("r.GDT")).c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_THROW(fs_->CopyFile(Path("r.GDT"), temp + "\\r.GDT", true), RuntimeError);
+  EXPECT_TRUE(fs_->Files(temp).empty());
+  EXPECT_TRUE(fs_->FolderExists(temp + "\\r.GDT"));
+}
+
+// What a cleanup of Temp takes: temporary copies of this program's own
+// naming whose writer is gone, and nothing else.
+struct LeftoverCase {
+  const char* name;
+  enum Kind { kAbandoned, kReadOnly, kBeingWritten, kFolder } kind;
+  bool removed;
+};
+
+TEST_F(Win32FileSystemTest, CleanupRemovesOnlyOurAbandonedCopies) {
+  const LeftoverCase cases[] = {
+      {"~quillbeck-00001a2b-9e3779b9.tmp", LeftoverCase::kAbandoned, true},
+      {"~quillbeck-ffffffff-00000000.tmp", LeftoverCase::kReadOnly, true},
+      {"~quillbeck-00000f00-3c6ef372.tmp", LeftoverCase::kBeingWritten, false},
+      {"~quillbeck-0000beef-00000001.tmp", LeftoverCase::kFolder, false},
+      {"~quillbeck-x.tmp.GDT", LeftoverCase::kAbandoned, false},
+      {"~quillbeck-00001a2b-9e3779ba.tmp.GDT", LeftoverCase::kAbandoned, false},
+      {"other.tmp", LeftoverCase::kAbandoned, false},
+      {"~quillbeck-00001A2B-9E3779BB.tmp", LeftoverCase::kAbandoned, false},
+      {"~QUILLBECK-00001a2b-9e3779bc.TMP", LeftoverCase::kAbandoned, false},
+      {"~quillbeck-0001a2b-9e3779bd.tmp", LeftoverCase::kAbandoned, false},
+      {"~quillbeck-00001a2b-9e3779be0.tmp", LeftoverCase::kAbandoned, false},
+      {"~quillbeck-00001a2g-9e3779bf.tmp", LeftoverCase::kAbandoned, false},
+      {"~quillbeck-00001a2b_9e3779c0.tmp", LeftoverCase::kAbandoned, false},
+      {"~quillbeck-00001a2b-9e3779c1.tmpx", LeftoverCase::kAbandoned, false},
+      {".a.GDT.quillbeck-Ab12Cd.part", LeftoverCase::kAbandoned, false},
+  };
+  const std::string temp = folder_.Make("Temp");
+  win32::UniqueHandle writer;
+  for (const LeftoverCase& c : cases) {
+    const std::string path = temp + "\\" + c.name;
+    if (c.kind == LeftoverCase::kFolder) {
+      folder_.Make(std::string("Temp\\") + c.name);
+      WriteBytes(path + "\\inside", "x");
+      continue;
+    }
+    WriteBytes(path, c.name);
+    if (c.kind == LeftoverCase::kReadOnly)
+      SetFileAttributesW(Utf8ToWide(path).c_str(), FILE_ATTRIBUTE_READONLY);
+    // A living copy holds its file as CopyFile() does: written, readers only.
+    if (c.kind == LeftoverCase::kBeingWritten)
+      writer.Reset(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  }
+  ASSERT_TRUE(writer.Valid());
+
+  fs_->RemoveAbandonedCopies(temp);
+  for (const LeftoverCase& c : cases) {
+    const std::string path = temp + "\\" + c.name;
+    EXPECT_EQ(Present(path), !c.removed) << c.name;
+    if (!c.removed && c.kind != LeftoverCase::kFolder) {
+      EXPECT_EQ(ReadBytes(path), c.name);
+    }
+  }
+  EXPECT_TRUE(Present(temp + "\\~quillbeck-0000beef-00000001.tmp\\inside"));
+
+  // Once its writer is gone, the copy it left is abandoned too.
+  writer.Close();
+  fs_->RemoveAbandonedCopies(temp);
+  EXPECT_FALSE(Present(temp + "\\~quillbeck-00000f00-3c6ef372.tmp"));
+  // A folder that is missing or cannot be a path is no failure.
+  fs_->RemoveAbandonedCopies(Path("missing"));
+  fs_->RemoveAbandonedCopies("");
+  fs_->RemoveAbandonedCopies(std::string("a\0b", 3));
+}
+
+// ReadAll() is the whole content of a file, however large.
+std::string ReadAll(const std::string& path) {
+  win32::UniqueHandle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::string bytes;
+  if (!file.Valid()) return bytes;
+  std::string chunk(1 << 20, '\0');
+  DWORD read = 0;
+  while (ReadFile(file.Get(), chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr) &&
+         read > 0)
+    bytes.append(chunk, 0, read);
+  return bytes;
+}
+
+// TemporaryCopiesIn() counts the files of `folder` that a copy is writing.
+int TemporaryCopiesIn(const std::string& folder) {
+  int count = 0;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(Utf8ToWide(folder + "\\~quillbeck-*.tmp").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  do ++count;
+  while (FindNextFileW(search, &found));
+  FindClose(search);
+  return count;
+}
+
+// Two installations may watch one folder: one copy's cleanups, made again
+// and again while the other copies file after file, from the first byte of
+// each to its rename, never take a copy away.
+TEST_F(Win32FileSystemTest, CleanupNeverTakesACopyBeingWritten) {
+  const std::string temp = folder_.Make("Temp");
+  constexpr int kFiles = 32;
+  std::string bytes(3 << 20, '\0');
+  for (std::size_t i = 0; i < bytes.size(); i += 4096) bytes[i] = static_cast<char>(i >> 12);
+  for (int i = 0; i < kFiles; ++i) WriteBytes(Path(std::to_string(i) + ".GDT"), bytes);
+
+  std::atomic<bool> done{false};
+  std::optional<RuntimeError> failure;
+  std::thread copier([&] {
+    try {
+      const std::unique_ptr<FileSystem> fs = NewFileSystem();
+      for (int i = 0; i < kFiles; ++i) {
+        const std::string name = std::to_string(i) + ".GDT";
+        fs->CopyFile(Path(name), temp + "\\" + name, true);
+      }
+    } catch (const RuntimeError& error) {
+      failure = error;
+    }
+    done = true;
+  });
+  int caught = 0;
+  const std::unique_ptr<FileSystem> other = NewFileSystem();
+  while (!done) {
+    caught += TemporaryCopiesIn(temp) > 0;
+    other->RemoveAbandonedCopies(temp);
+  }
+  copier.join();
+  ASSERT_FALSE(failure) << failure->Number() << " " << failure->Description();
+  EXPECT_GT(caught, 0) << "the copies were over before a cleanup could meet one";
+  for (int i = 0; i < kFiles; ++i) {
+    EXPECT_TRUE(ReadAll(temp + "\\" + std::to_string(i) + ".GDT") == bytes) << i;
+  }
+  EXPECT_EQ(fs_->Files(temp).size(), static_cast<std::size_t>(kFiles));
 }
 
 // Names beyond the ANSI code page go through the whole road of a file.

@@ -7,16 +7,14 @@
 // which names the current folder of that drive: there the name follows
 // directly ("D:a.GDT"), since "D:\a.GDT" would be another file.
 #include <algorithm>
-#include <atomic>
-#include <cstdio>
 #include <cstdint>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "platform/file_system.h"
 #include "platform/runtime_error.h"
+#include "platform/win32/temporary_copy.h"
 #include "platform/win32/text_conversion.h"
 #include "platform/win32/windows_api.h"
 
@@ -103,51 +101,6 @@ void RestoreAttributes(const std::wstring& path, DWORD attributes) {
   SetLastError(error);
 }
 
-// RemoveQuietly() deletes a file of our own making, read-only or not,
-// keeping the caller's last error.
-void RemoveQuietly(const std::wstring& path) {
-  const DWORD error = GetLastError();
-  ClearReadOnly(path);
-  DeleteFileW(path.c_str());
-  SetLastError(error);
-}
-
-// FlushToDisk() writes a file of our own making through to the disk; it may
-// carry a read-only attribute copied from its source, which it keeps. On
-// failure the file is removed and the error raised.
-void FlushToDisk(const std::wstring& path, const std::string& context) {
-  const DWORD had = ClearReadOnly(path);
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  const bool flushed = file.Valid() && FlushFileBuffers(file.Get());
-  const DWORD error = GetLastError();
-  file.Close();
-  RestoreAttributes(path, had);
-  if (!flushed) {
-    RemoveQuietly(path);
-    RaiseSystemError(static_cast<std::int32_t>(error), context);
-  }
-}
-
-// TemporaryNameBeside() is a fresh name in the folder of `path` that ends
-// in ".tmp", so a half-written copy never looks like a ".GDT" file.
-std::string TemporaryNameBeside(const std::string& path) {
-  std::size_t folder_end = path.find_last_of("\\/");
-  if (folder_end != std::string::npos)
-    folder_end += 1;
-  else if (path.size() >= 2 && path[1] == ':')
-    folder_end = 2;
-  else
-    folder_end = 0;
-  static std::atomic<std::uint32_t> counter{0};
-  static const std::uint32_t seed = std::random_device{}();
-  char name[64];
-  snprintf(name, sizeof name, "~quillbeck-%08lx-%08x.tmp",
-           static_cast<unsigned long>(GetCurrentProcessId()),
-           static_cast<unsigned>(seed + 0x9E3779B9u * ++counter));
-  return path.substr(0, folder_end) + name;
-}
-
 class Win32FileSystem final : public FileSystem {
  public:
   bool FolderExists(const std::string& path) override {
@@ -193,8 +146,15 @@ class Win32FileSystem final : public FileSystem {
     return files;
   }
 
-  void RemoveAbandonedCopies(const std::string&) noexcept override {
-    // Not yet: the temporary copies carry no mark of their owner so far.
+  void RemoveAbandonedCopies(const std::string& folder) noexcept override {
+    try {
+      std::wstring prefix;
+      if (folder.empty() || !win32::SystemPath(folder, prefix)) return;
+      if (!IsSeparator(prefix.back()) && !IsBareDrive(prefix)) prefix += L'\\';
+      win32::DeleteAbandonedCopies(prefix);
+    } catch (...) {
+      // Out of memory, say: what is left is for a later call.
+    }
   }
 
   std::uint64_t Size(const std::string& path) override {
@@ -220,34 +180,24 @@ class Win32FileSystem final : public FileSystem {
     // has it open for writing, and keeps writers out until the copy is done:
     // what lands in the destination is a file its writer had finished.
     UniqueHandle held(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!held.Valid()) RaiseLast(from);
+    FILE_BASIC_INFO like;
+    if (!GetFileInformationByHandleEx(held.Get(), FileBasicInfo, &like, sizeof like))
+      RaiseLast(from);
 
-    std::wstring temporary;
-    for (int attempt = 0;; ++attempt) {
-      temporary = Wide(TemporaryNameBeside(to));
-      if (CopyFileExW(source.c_str(), temporary.c_str(), nullptr, nullptr, nullptr,
-                      COPY_FILE_FAIL_IF_EXISTS))
-        break;
-      const DWORD error = GetLastError();
-      const bool taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
-      if (!taken) RemoveQuietly(temporary);
-      if (!taken || attempt == 15) RaiseSystemError(static_cast<std::int32_t>(error), to);
-    }
+    win32::TemporaryCopy copy(to);
+    copy.Fill(held.Get(), from);
     held.Close();
-    // The caller deletes the source next: the copy's data must be on the disk
-    // before that, or a power cut could leave neither.
-    FlushToDisk(temporary, to);
 
     // A read-only destination refuses to be replaced; it is replaced all
     // the same, and keeps its attribute if the replacement fails.
     const DWORD had = overwrite ? ClearReadOnly(destination) : INVALID_FILE_ATTRIBUTES;
-    if (!MoveFileExW(temporary.c_str(), destination.c_str(),
-                     MOVEFILE_WRITE_THROUGH | (overwrite ? MOVEFILE_REPLACE_EXISTING : 0))) {
-      const DWORD error = GetLastError();
+    try {
+      copy.Commit(destination, overwrite, like);
+    } catch (...) {
       RestoreAttributes(destination, had);
-      RemoveQuietly(temporary);
-      RaiseSystemError(static_cast<std::int32_t>(error), to);
+      throw;
     }
   }
 

@@ -31,6 +31,11 @@ class UniqueHandle {
     if (Valid()) CloseHandle(handle_);
     handle_ = nullptr;
   }
+  // Reset() closes the handle held so far and takes `handle` instead.
+  void Reset(HANDLE handle) {
+    Close();
+    handle_ = handle;
+  }
 
  private:
   HANDLE handle_ = nullptr;
