@@ -270,7 +270,8 @@ double Floor(const std::string& folder, bool durable) {
     const int out = open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (out < 0) Die("open " + part);
     for (off_t left = st.st_size; left > 0;) {
-      const ssize_t n = copy_file_range(in, nullptr, out, nullptr, static_cast<std::size_t>(left), 0);
+      const ssize_t n =
+          copy_file_range(in, nullptr, out, nullptr, static_cast<std::size_t>(left), 0);
       if (n <= 0) Die("copy_file_range " + from);
       left -= n;
     }
@@ -312,10 +313,11 @@ double SpawnOnly(const std::string& folder, int files) {
 double ShellLoop(const std::string& folder, bool durable) {
   const Clock::time_point start = Clock::now();
   RunToEnd({"/bin/sh", "-c",
-            durable ? "cd \"$1\" && for f in *.GDT; do cp \"$f\" Temp/; sync --data \"Temp/$f\"; "
-                      "rm \"$f\"; /bin/true & done; wait"
-                    : "cd \"$1\" && for f in *.GDT; do cp \"$f\" Temp/; rm \"$f\"; /bin/true & done; "
-                      "wait",
+            durable
+                ? "cd \"$1\" && for f in *.GDT; do cp \"$f\" Temp/; sync --data \"Temp/$f\"; "
+                  "rm \"$f\"; /bin/true & done; wait"
+                : "cd \"$1\" && for f in *.GDT; do cp \"$f\" Temp/; rm \"$f\"; /bin/true & done; "
+                  "wait",
             "sh", folder});
   return Seconds(Clock::now() - start);
 }
@@ -359,7 +361,8 @@ int Pickup(const std::string& work, int files, int rounds) {
     // Each round starts with another contender, so none always follows the
     // same one.
     for (std::size_t turn = 0; turn < contenders.size(); ++turn) {
-      Contender& contender = contenders[(turn + static_cast<std::size_t>(round)) % contenders.size()];
+      Contender& contender =
+          contenders[(turn + static_cast<std::size_t>(round)) % contenders.size()];
       Folder folder(work, "pickup");
       fill(folder);
       contender.seconds.push_back(contender.run(folder.path()));
@@ -369,7 +372,8 @@ int Pickup(const std::string& work, int files, int rounds) {
         moved += entry.path().extension() == ".GDT";
       }
       if (moved != static_cast<std::size_t>(files)) {
-        std::fprintf(stderr, "tick_bench: %s moved %zu of %d files\n", contender.name, moved, files);
+        std::fprintf(stderr, "tick_bench: %s moved %zu of %d files\n", contender.name, moved,
+                     files);
         return 1;
       }
       SyncAll();
@@ -476,8 +480,8 @@ int Large(const std::string& work, int mib, int rounds) {
   auto row = [&](const char* figure, const std::vector<double>& yardstick, const char* target,
                  bool counts) {
     const double ratio = Median(yardstick) / Median(tick);
-    PrintRow(figure, ours, Format("%.0f MiB/s", rate(Median(yardstick))),
-             Format("%.2fx", ratio), target, !counts || ratio >= 0.9);
+    PrintRow(figure, ours, Format("%.0f MiB/s", rate(Median(yardstick))), Format("%.2fx", ratio),
+             target, !counts || ratio >= 0.9);
   };
   row("2 large file, throughput vs cp + sync --data + rm", cp_sync_rm, ">= 0.9x", true);
   row("2' same, vs cp", cp, "(info)", false);
@@ -584,8 +588,7 @@ int Scale(const std::string& work, int files, int rounds) {
   std::printf("  readdir floor    median %6.3f us   rounds: %s\n", base * 1e6,
               Samples(floor, 1e6 / files, "us").c_str());
   PrintRow("4 folder of 10,000 others, per file", Format("%.2f us", ours * 1e6),
-           Format("%.2f us", base * 1e6), Format("%.2fx", ours / base), "(none: known cost)",
-           true);
+           Format("%.2f us", base * 1e6), Format("%.2fx", ours / base), "(none: known cost)", true);
   return 0;
 }
 

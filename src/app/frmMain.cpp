@@ -34,8 +34,7 @@ void frmMain::Form_Load() {
 
     auto read = [&](const std::string& key, const std::string& default_value) {
       return modINI::ReadINI(platform_.profile, modINI::kSection, key, default_value,
-                             modINI::SettingsPath(platform_.settings_folder),
-                             modINI::kBufferSize);
+                             modINI::SettingsPath(platform_.settings_folder), modINI::kBufferSize);
     };
 
     global_.bDebug = modINI::ToBoolean(read(modINI::kDebugKey, "0"));
@@ -108,14 +107,9 @@ void frmMain::Picture1_MouseMove(int mouse_message) {
   trap_.Run("Picture1_MouseMove", [&] {
     if (mouse_message != kTrayRightDown) return;
     switch (window_.PopupTrayMenu()) {
-      case TrayChoice::kOpen:
-        mnuOpen_Click();
-        break;
-      case TrayChoice::kClose:
-        mnuClose_Click();
-        break;
-      case TrayChoice::kNone:
-        break;
+      case TrayChoice::kOpen: mnuOpen_Click(); break;
+      case TrayChoice::kClose: mnuClose_Click(); break;
+      case TrayChoice::kNone: break;
     }
   });
 }

@@ -52,8 +52,7 @@ std::string Global::LogFolder() const {
 void Global::LogError(std::int32_t number, const std::string& description,
                       const std::string& procedure) noexcept {
   Attempt([&] {
-    Append("Error.log", "error",
-           std::to_string(number) + " - " + description + " - " + procedure);
+    Append("Error.log", "error", std::to_string(number) + " - " + description + " - " + procedure);
   });
 }
 
@@ -67,7 +66,8 @@ void Global::Append(const std::string& file_name, const std::string& rotated_pre
   const std::string folder = LogFolder();
   const std::string path = folder + file_name;
   auto stamp = [&] {
-    return Attempt([&] { return platform_.time_stamps.Format(platform_.clock.Now()); }, std::string());
+    return Attempt([&] { return platform_.time_stamps.Format(platform_.clock.Now()); },
+                   std::string());
   };
 
   if (!Attempt([&] { return fs.FolderExists(folder); }, false)) {

@@ -56,8 +56,7 @@ class FileSystem {
   // open for writing counts as locked and raises (on Linux a read lease tells
   // it; Windows refuses the share by itself). Symbolic links are not followed
   // on Linux.
-  virtual void CopyFile(const std::string& from, const std::string& to,
-                        bool overwrite) = 0;
+  virtual void CopyFile(const std::string& from, const std::string& to, bool overwrite) = 0;
 
   // RemoveAbandonedCopies() removes from `folder` every temporary copy that
   // CopyFile() began there and that no living copy of Quillbeck still writes

@@ -112,12 +112,12 @@ class LineReader {
 // What one pass over the contents finds for a section and key.
 struct Search {
   bool section_found = false;
-  std::size_t header_next = 0;      // where the line after the header starts
-  bool header_ended = true;         // the header line has a line ending
+  std::size_t header_next = 0;  // where the line after the header starts
+  bool header_ended = true;     // the header line has a line ending
   bool key_line_seen = false;
-  std::size_t last_key_next = 0;    // where the line after the last key line starts
+  std::size_t last_key_next = 0;  // where the line after the last key line starts
   bool last_key_ended = true;
-  std::optional<Line> key;          // the first line of the key
+  std::optional<Line> key;  // the first line of the key
 };
 
 Search Find(std::string_view contents, std::string_view section, std::string_view key) {
@@ -151,8 +151,7 @@ Search Find(std::string_view contents, std::string_view section, std::string_vie
 
 }  // namespace
 
-std::optional<std::string> FindProfileValue(std::string_view contents,
-                                            std::string_view section,
+std::optional<std::string> FindProfileValue(std::string_view contents, std::string_view section,
                                             std::string_view key) {
   const Search found = Find(contents, section, key);
   if (!found.key) return std::nullopt;

@@ -16,8 +16,7 @@ namespace quillbeck {
 // freed of one pair of enclosing matching quotes; nullopt when the section or
 // the key is missing. A line starting with ";" is a comment; a line without
 // "=" is no key line; lines before the first section belong to none.
-std::optional<std::string> FindProfileValue(std::string_view contents,
-                                            std::string_view section,
+std::optional<std::string> FindProfileValue(std::string_view contents, std::string_view section,
                                             std::string_view key);
 
 // SetProfileValue() is `contents` with `key` in `section` holding `value`:

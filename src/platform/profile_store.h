@@ -34,19 +34,16 @@ class ProfileStore {
   // takes at most size - 1 of them, the rest is left as it was) and returns
   // how many characters it placed. A missing file, section or key places the
   // default instead, cut the same way. Never raises.
-  virtual std::uint32_t GetString(const std::string& section,
-                                  const std::string& key,
-                                  const std::string& default_value,
-                                  std::string& buffer, std::uint32_t size,
-                                  const std::string& path) = 0;
+  virtual std::uint32_t GetString(const std::string& section, const std::string& key,
+                                  const std::string& default_value, std::string& buffer,
+                                  std::uint32_t size, const std::string& path) = 0;
 
   // WriteString() makes `key` in `section` of the file at `path` hold
   // `value`. Raises RuntimeError when the file cannot be written (read-only,
   // no access to the folder) or when the value, key or section holds a line
   // break, which the file could not hold.
   virtual void WriteString(const std::string& section, const std::string& key,
-                           const std::string& value,
-                           const std::string& path) = 0;
+                           const std::string& value, const std::string& path) = 0;
 };
 
 // NewProfileStore() makes the profile store of this system.

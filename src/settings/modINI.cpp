@@ -20,13 +20,12 @@ std::string SettingsPath(const std::string& settings_folder) {
 }
 
 std::string ReadINI(ProfileStore& store, const std::string& section, const std::string& key,
-                    const std::string& default_value, const std::string& path,
-                    std::int16_t size) {
+                    const std::string& default_value, const std::string& path, std::int16_t size) {
   // A size below one leaves no room even for the terminating zero.
   if (size < 1) return std::string();
   std::string buffer(static_cast<std::size_t>(size), ' ');
-  const std::uint32_t placed = store.GetString(section, key, default_value, buffer,
-                                               static_cast<std::uint32_t>(size), path);
+  const std::uint32_t placed =
+      store.GetString(section, key, default_value, buffer, static_cast<std::uint32_t>(size), path);
   return buffer.substr(0, placed);
 }
 
@@ -58,11 +57,10 @@ bool ParseRadixLiteral(std::string_view text, bool& is_zero) {
   if (base == 0) return false;
   is_zero = true;
   for (char c : text.substr(2)) {
-    const int digit = std::isdigit(static_cast<unsigned char>(c))
-                          ? c - '0'
-                          : std::isxdigit(static_cast<unsigned char>(c))
-                                ? std::toupper(static_cast<unsigned char>(c)) - 'A' + 10
-                                : 99;
+    const int digit = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+                      : std::isxdigit(static_cast<unsigned char>(c))
+                          ? std::toupper(static_cast<unsigned char>(c)) - 'A' + 10
+                          : 99;
     if (digit >= base) return false;
     if (digit != 0) is_zero = false;
   }

@@ -31,9 +31,8 @@ std::string SettingsPath(const std::string& settings_folder);
 // the first n characters of a buffer of `size` blanks after the profile
 // store placed n characters into it. Trims nothing and checks nothing; a
 // size below 1 reads nothing.
-std::string ReadINI(ProfileStore& store, const std::string& section,
-                    const std::string& key, const std::string& default_value,
-                    const std::string& path, std::int16_t size);
+std::string ReadINI(ProfileStore& store, const std::string& section, const std::string& key,
+                    const std::string& default_value, const std::string& path, std::int16_t size);
 
 // ToBoolean() is the truth-value conversion of the "Debug" value: a number
 // gives false for zero and true otherwise ("0"; "1", "-1", "2"); the words

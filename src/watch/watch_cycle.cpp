@@ -49,9 +49,9 @@ void RunWatchCycle(Platform& platform, Global& global, Window& window) {
       }
       global.Trace("File: " + file.Name);
       global.Trace("Copy " + file.Name + " in " + window.FolderText(slot) + separator + "Temp" +
-            separator);
-      fs.CopyFile(file.Path,
-                  window.FolderText(slot) + separator + "Temp" + separator + file.Name, true);
+                   separator);
+      fs.CopyFile(file.Path, window.FolderText(slot) + separator + "Temp" + separator + file.Name,
+                  true);
       global.Trace("Delete " + file.Path);
       fs.DeleteFile(file.Path, true);
       global.Trace("Shell " + window.ShellText(slot));

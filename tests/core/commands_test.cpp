@@ -30,8 +30,10 @@ TEST_F(CommandsTest, SaveIntoMissingFileWritesElevenKeysInOrder) {
 
   EXPECT_EQ(ReadFile(SettingsPath()),
             "[Quillbeck]\r\nFolder 1=F1\r\nShell 1=S1\r\nFolder 2=F2\r\nShell 2=S2\r\n"
-            "Folder 3=F3\r\nShell 3=" + shell3 + "\r\nFolder 4=F4\r\nShell 4=S4\r\n"
-            "Folder 5=F5\r\nShell 5=S5\r\nDebug=1\r\n");
+            "Folder 3=F3\r\nShell 3=" +
+                shell3 +
+                "\r\nFolder 4=F4\r\nShell 4=S4\r\n"
+                "Folder 5=F5\r\nShell 5=S5\r\nDebug=1\r\n");
   EXPECT_TRUE(form.global().bDebug);
   ASSERT_EQ(window.boxes.size(), 1u);
   EXPECT_EQ(window.boxes[0].text, "Successfully saved.");

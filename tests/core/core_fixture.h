@@ -39,8 +39,8 @@ class CoreTest : public ::testing::Test {
   FixedClock clock;
   FixedTimeStamps time_stamps;
   FakeSingleInstance single_instance;
-  Platform platform{*fs, *profile, *launcher, clock, time_stamps, single_instance,
-                    install.Path(), install.Path()};
+  Platform platform{*fs,         *profile,        *launcher,      clock,
+                    time_stamps, single_instance, install.Path(), install.Path()};
   FakeWindow window;
   frmMain form{platform, window};
 

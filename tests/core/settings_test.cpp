@@ -25,15 +25,16 @@ TEST_P(ToBooleanTest, ConvertsNumbersAndWords) {
   EXPECT_EQ(modINI::ToBoolean(GetParam().text), GetParam().value) << GetParam().text;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, ToBooleanTest,
-    ::testing::Values(TruthCase{"0", false}, TruthCase{"1", true}, TruthCase{"-1", true},
-                      TruthCase{"2", true}, TruthCase{"00", false}, TruthCase{"0.0", false},
-                      TruthCase{"0.5", true}, TruthCase{"+3", true}, TruthCase{"1e3", true},
-                      TruthCase{" 1 ", true}, TruthCase{"&H0", false}, TruthCase{"&HFF", true},
-                      TruthCase{"True", true}, TruthCase{"true", true}, TruthCase{"TRUE", true},
-                      TruthCase{"False", false}, TruthCase{"FALSE", false},
-                      TruthCase{"fAlSe", false}));
+INSTANTIATE_TEST_SUITE_P(Values, ToBooleanTest,
+                         ::testing::Values(TruthCase{"0", false}, TruthCase{"1", true},
+                                           TruthCase{"-1", true}, TruthCase{"2", true},
+                                           TruthCase{"00", false}, TruthCase{"0.0", false},
+                                           TruthCase{"0.5", true}, TruthCase{"+3", true},
+                                           TruthCase{"1e3", true}, TruthCase{" 1 ", true},
+                                           TruthCase{"&H0", false}, TruthCase{"&HFF", true},
+                                           TruthCase{"True", true}, TruthCase{"true", true},
+                                           TruthCase{"TRUE", true}, TruthCase{"False", false},
+                                           TruthCase{"FALSE", false}, TruthCase{"fAlSe", false}));
 
 class NoTruthValueTest : public ::testing::TestWithParam<const char*> {};
 
@@ -48,8 +49,8 @@ TEST_P(NoTruthValueTest, RaisesTypeMismatch) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, NoTruthValueTest,
-                         ::testing::Values("", " ", "yes", "no", "on", "1x", "-", ".", "1e",
-                                           "&H", "&HG", "truee", "0 1"));
+                         ::testing::Values("", " ", "yes", "no", "on", "1x", "-", ".", "1e", "&H",
+                                           "&HG", "truee", "0 1"));
 
 class ReadIniTest : public CoreTest {};
 

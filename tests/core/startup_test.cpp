@@ -32,9 +32,9 @@ TEST_F(StartupTest, FillsSlotsAndCreatesOnlyTheMissingTempFolders) {
   data.Make(std::string("a") + PathSeparator() + "Temp");
   const std::string without_temp = data.Make("b");
   const std::string missing = data.Join("nowhere");
-  WriteFile(SettingsPath(),
-            "[Quillbeck]\r\nFolder 1=" + with_temp + "\r\nShell 1=one\r\nFolder 2=" +
-                without_temp + "\r\nShell 2=two\r\nFolder 3=" + missing + "\r\nShell 5=five\r\n");
+  WriteFile(SettingsPath(), "[Quillbeck]\r\nFolder 1=" + with_temp +
+                                "\r\nShell 1=one\r\nFolder 2=" + without_temp +
+                                "\r\nShell 2=two\r\nFolder 3=" + missing + "\r\nShell 5=five\r\n");
 
   form.Form_Load();
 
@@ -57,8 +57,9 @@ class StartupDebugValueTest : public CoreTest, public ::testing::WithParamInterf
 
 TEST_P(StartupDebugValueTest, ConvertsTheStoredFlag) {
   const DebugValue value = GetParam();
-  WriteFile(SettingsPath(), value.stored ? std::string("[Quillbeck]\r\nDebug=") + value.stored + "\r\n"
-                                         : std::string("[Quillbeck]\r\n"));
+  WriteFile(SettingsPath(), value.stored
+                                ? std::string("[Quillbeck]\r\nDebug=") + value.stored + "\r\n"
+                                : std::string("[Quillbeck]\r\n"));
   form.Form_Load();
   EXPECT_EQ(form.global().bDebug, value.expected);
   EXPECT_EQ(window.debug_checked, value.expected);
@@ -143,8 +144,8 @@ TEST_F(StartupTest, RefusedTrayIconLeavesEverythingElseDoneButTheLastTrace) {
 TEST_F(StartupTest, TracesItsFourLinesInOrderWhenDebugIsOn) {
   WriteFile(SettingsPath(), "[Quillbeck]\r\nDebug=1\r\n");
   form.Form_Load();
-  EXPECT_EQ(Traced(), (std::vector<std::string>{"Start Service", "Load Settings", "Done",
-                                                "Start Timer"}));
+  EXPECT_EQ(Traced(),
+            (std::vector<std::string>{"Start Service", "Load Settings", "Done", "Start Timer"}));
 }
 
 TEST_F(StartupTest, SecondCopyEndsAtOnceBeforeReadingAnything) {

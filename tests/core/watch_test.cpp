@@ -121,7 +121,8 @@ TEST_F(WatchTest, StartsTheCommandOncePerFileAfterItsCopyAndDelete) {
 
   std::vector<std::string> steps;
   for (const std::string& line : Traced())
-    if (line.rfind("Copy ", 0) == 0 || line.rfind("Delete ", 0) == 0 || line.rfind("Shell ", 0) == 0)
+    if (line.rfind("Copy ", 0) == 0 || line.rfind("Delete ", 0) == 0 ||
+        line.rfind("Shell ", 0) == 0)
       steps.push_back(line.substr(0, line.find(' ')));
   EXPECT_EQ(steps, (std::vector<std::string>{"Copy", "Delete", "Shell", "Copy", "Delete", "Shell",
                                              "Copy", "Delete", "Shell"}));

@@ -90,9 +90,7 @@ bool SameName(std::string_view a, std::string_view b) {
 struct Line {
   std::string_view text;
   std::string_view ending;  // "", "\r", "\n" or "\r\n"
-  bool operator==(const Line& other) const {
-    return text == other.text && ending == other.ending;
-  }
+  bool operator==(const Line& other) const { return text == other.text && ending == other.ending; }
 };
 
 std::vector<Line> SplitLines(std::string_view contents) {
@@ -114,8 +112,8 @@ std::vector<Line> SplitLines(std::string_view contents) {
 
 // CheckOnlyKeyLineChanged() checks that `after` is `before` with nothing
 // changed but the line of `key` = `value` and what adding it needs.
-void CheckOnlyKeyLineChanged(std::string_view before, std::string_view after,
-                             std::string_view key, std::string_view value) {
+void CheckOnlyKeyLineChanged(std::string_view before, std::string_view after, std::string_view key,
+                             std::string_view value) {
   const std::vector<Line> old_lines = SplitLines(before);
   const std::vector<Line> new_lines = SplitLines(after);
   std::size_t prefix = 0;
@@ -151,8 +149,7 @@ void CheckOnlyKeyLineChanged(std::string_view before, std::string_view after,
       // The key's own line keeps its name part and its line ending.
       const std::size_t old_equals = old.text.find('=');
       if (is_key_line && old_equals == equals &&
-          old.text.substr(0, equals) == line.text.substr(0, equals) &&
-          old.ending == line.ending) {
+          old.text.substr(0, equals) == line.text.substr(0, equals) && old.ending == line.ending) {
         old_accounted = key_line_seen = true;
         continue;
       }
@@ -184,8 +181,8 @@ std::vector<Operation> ParseOperations(std::string_view text) {
     const std::string_view record = text.substr(0, end);
     if (!record.empty()) {
       const auto selector = static_cast<unsigned char>(record.front());
-      operations.push_back({selector % kKeyCount, (selector / kKeyCount) % 2 == 0,
-                            std::string(record.substr(1))});
+      operations.push_back(
+          {selector % kKeyCount, (selector / kKeyCount) % 2 == 0, std::string(record.substr(1))});
     }
     text.remove_prefix(std::min(end + 1, text.size()));
   }

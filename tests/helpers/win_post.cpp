@@ -66,8 +66,7 @@ HWND Focus(HWND window) {
   GUITHREADINFO info{};
   info.cbSize = sizeof(info);
   GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
-  return info.hwndFocus != nullptr && IsChild(window, info.hwndFocus) ? info.hwndFocus
-                                                                       : nullptr;
+  return info.hwndFocus != nullptr && IsChild(window, info.hwndFocus) ? info.hwndFocus : nullptr;
 }
 
 void PressKey(HWND target, WPARAM key) {
@@ -160,8 +159,7 @@ int main(int argc, char** argv) {
                         &answer);
     std::printf("query=%d\n", answer != 0 ? 1 : 0);
     std::fflush(stdout);
-    SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_BLOCK, 5000,
-                        nullptr);
+    SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_BLOCK, 5000, nullptr);
     return 0;
   }
   return 2;

@@ -421,16 +421,16 @@ TEST_F(FileSystemTest, SweepTouchesNoOtherName) {
   const std::string ours = ".x.GDT.quillbeck-abcdefghij12.part";
   const std::vector<std::string> foreign = {
       "x.GDT",
-      "x.GDT.quillbeck-abcdefghij12.part",        // not hidden
-      ".x.GDT.quillbeck-abcdefghij1.part",        // suffix too short
-      ".x.GDT.quillbeck-abcdefghij123.part",      // suffix too long
-      ".x.GDT.quillbeck-ABCDEFGHIJ12.part",       // capitals
-      ".x.GDT.quillbeck-abcdefghi-12.part",       // not a letter or digit
+      "x.GDT.quillbeck-abcdefghij12.part",    // not hidden
+      ".x.GDT.quillbeck-abcdefghij1.part",    // suffix too short
+      ".x.GDT.quillbeck-abcdefghij123.part",  // suffix too long
+      ".x.GDT.quillbeck-ABCDEFGHIJ12.part",   // capitals
+      ".x.GDT.quillbeck-abcdefghi-12.part",   // not a letter or digit
       ".x.GDT.quillbeck-abcdefghij12.part.bak",
       ".x.GDT.quillbeck-abcdefghij12.par",
       ".x.GDT.quillbeck-abcdefghij12.partial",
       ".x.GDT.quillbeckabcdefghij12.part",
-      "..quillbeck-abcdefghij12.part",            // no destination name
+      "..quillbeck-abcdefghij12.part",                               // no destination name
       "." + std::string(201, 'n') + ".quillbeck-abcdefghij12.part",  // name too long
   };
   for (const std::string& name : foreign) WriteFile(Below(temp, name), "someone's data");

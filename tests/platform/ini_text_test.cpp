@@ -112,18 +112,25 @@ TEST_P(CutTest, KeepsRoomForTheZero) {
   EXPECT_EQ(ProfileCutLength(GetParam().value, GetParam().size), GetParam().count);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, CutTest,
-    ::testing::Values(CutCase{"abc", 0, 0}, CutCase{"abc", 1, 0}, CutCase{"abc", 3, 2},
-                      CutCase{"abc", 4, 3}, CutCase{"abc", 256, 3},
-                      CutCase{std::string(300, 'x'), 256, 255},
-                      // Never half a UTF-8 character: "a", "é" (2 bytes).
-                      CutCase{"a\xC3\xA9", 3, 1}, CutCase{"a\xC3\xA9", 4, 3},
-                      // "a", "€" (3 bytes), "b".
-                      CutCase{"a\xE2\x82\xAC" "b", 3, 1}, CutCase{"a\xE2\x82\xAC" "b", 4, 1},
-                      CutCase{"a\xE2\x82\xAC" "b", 5, 4},
-                      // Bytes that are no UTF-8 are cut where they stand.
-                      CutCase{"\x80\x80\x80\x80\x80", 3, 2}));
+INSTANTIATE_TEST_SUITE_P(Table, CutTest,
+                         ::testing::Values(CutCase{"abc", 0, 0}, CutCase{"abc", 1, 0},
+                                           CutCase{"abc", 3, 2}, CutCase{"abc", 4, 3},
+                                           CutCase{"abc", 256, 3},
+                                           CutCase{std::string(300, 'x'), 256, 255},
+                                           // Never half a UTF-8 character: "a", "é" (2 bytes).
+                                           CutCase{"a\xC3\xA9", 3, 1}, CutCase{"a\xC3\xA9", 4, 3},
+                                           // "a", "€" (3 bytes), "b".
+                                           CutCase{"a\xE2\x82\xAC"
+                                                   "b",
+                                                   3, 1},
+                                           CutCase{"a\xE2\x82\xAC"
+                                                   "b",
+                                                   4, 1},
+                                           CutCase{"a\xE2\x82\xAC"
+                                                   "b",
+                                                   5, 4},
+                                           // Bytes that are no UTF-8 are cut where they stand.
+                                           CutCase{"\x80\x80\x80\x80\x80", 3, 2}));
 
 }  // namespace
 }  // namespace quillbeck

@@ -88,7 +88,8 @@ TEST_F(ProcessLauncherTest, ChildInheritsNoDescriptorAndDefaultSignals) {
   // here: none of it may reach the child.
   const int leaked = open("/dev/null", O_RDONLY);
   ASSERT_GE(leaked, 3);
-  struct sigaction ignore {}, old_term {}, old_int {}, old_pipe {};
+  struct sigaction ignore {
+  }, old_term{}, old_int{}, old_pipe{};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGTERM, &ignore, &old_term);
   sigaction(SIGINT, &ignore, &old_int);

@@ -27,14 +27,16 @@ class ProfileStoreTest : public ::testing::Test {
   // Read() is what GetString() places, cut to the count it returns.
   std::string Read(const std::string& key, const std::string& default_value = "dflt") {
     std::string buffer(256, ' ');
-    const std::uint32_t count = store_->GetString("Quillbeck", key, default_value, buffer, 256, path_);
+    const std::uint32_t count =
+        store_->GetString("Quillbeck", key, default_value, buffer, 256, path_);
     return buffer.substr(0, count);
   }
 
   // EntryCount() is how many entries the temporary folder holds.
   std::size_t EntryCount() const {
     std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder_.Path())) ++count;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder_.Path()))
+      ++count;
     return count;
   }
 
@@ -63,8 +65,13 @@ TEST_F(ProfileStoreTest, DefaultLosesItsTrailingBlanks) {
     const char* default_value;
     const char* read;
   } cases[] = {
-      {"dflt  ", "dflt"}, {"in side ", "in side"}, {"  lead", "  lead"}, {" both ", " both"},
-      {"tab\t", "tab\t"},  {"   ", " "},          {"", ""},
+      {"dflt  ", "dflt"},
+      {"in side ", "in side"},
+      {"  lead", "  lead"},
+      {" both ", " both"},
+      {"tab\t", "tab\t"},
+      {"   ", " "},
+      {"", ""},
   };
   for (const char* contents : {"", "[Other]\r\nFolder 1=x\r\n", "[Quillbeck]\r\nShell 1=y\r\n"}) {
     if (*contents != '\0') WriteFile(path_, contents);
@@ -120,9 +127,10 @@ TEST_F(ProfileStoreTest, LineBreakIsRefusedAndNothingWritten) {
 TEST_F(ProfileStoreTest, ReadOnlyFileMakesTheWriteFail) {
   const std::string before = "[Quillbeck]\r\nFolder 1=a\r\n";
   WriteFile(path_, before);
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_write |
-                                          std::filesystem::perms::group_write |
-                                          std::filesystem::perms::others_write,
+  std::filesystem::permissions(path_,
+                               std::filesystem::perms::owner_write |
+                                   std::filesystem::perms::group_write |
+                                   std::filesystem::perms::others_write,
                                std::filesystem::perm_options::remove);
   EXPECT_THROW(store_->WriteString("Quillbeck", "Folder 1", "b", path_), RuntimeError);
   EXPECT_EQ(ReadFile(path_), before);

@@ -161,7 +161,8 @@ TEST_F(SingleInstanceLockTest, StartedCommandDoesNotInheritTheMark) {
   const std::string report = testing::WaitForLines(record, 5);
   const std::string fds = report.substr(0, report.find('\n'));
   ASSERT_EQ(fds.rfind("fds", 0), 0u) << report;
-  EXPECT_EQ((" " + fds.substr(3) + " ").find(" " + std::to_string(lock_fd) + " "), std::string::npos)
+  EXPECT_EQ((" " + fds.substr(3) + " ").find(" " + std::to_string(lock_fd) + " "),
+            std::string::npos)
       << "the child holds the lock's descriptor " << lock_fd << ": " << fds;
 }
 
@@ -171,7 +172,6 @@ TEST_F(SingleInstanceLockTest, BrokenLockFolderNeverStopsTheService) {
   EXPECT_TRUE(first->Acquired());
   EXPECT_TRUE(Acquire(program_.Path())->Acquired());
 }
-
 
 TEST_F(SingleInstanceLockTest, LockFileGoesWithItsHolder) {
   auto first = Acquire(program_.Path());

@@ -37,15 +37,14 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   ASSERT_TRUE(file.Valid()) << path;
   DWORD written = 0;
-  ASSERT_TRUE(WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                        nullptr));
+  ASSERT_TRUE(
+      WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
 }
 
 std::string ReadBytes(const std::string& path) {
   win32::UniqueHandle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.Valid()) return std::string();
   std::string bytes(1 << 16, '\0');
   DWORD read = 0;
@@ -74,7 +73,7 @@ bool AnsiHolds(const std::string& utf8) {
   return lossless;
 }
 
-const std::string kCafe = "caf\xC3\xA9";                         // café
+const std::string kCafe = "caf\xC3\xA9";                           // café
 const std::string kCyrillic = "\xD0\x9A\xD0\xB2\xD0\xB8\xD0\xBB";  // Квил
 const std::string kJapanese = "\xE6\x97\xA5\xE6\x9C\xAC";          // 日本
 
@@ -133,13 +132,13 @@ TEST_P(LockedSourceTest, CopyAndDeleteHonourTheHoldersSharing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Holders, LockedSourceTest,
-    ::testing::Values(
-        LockCase{"written, shared with nobody", GENERIC_WRITE, 0, true, true},
-        LockCase{"written, readers allowed", GENERIC_WRITE, FILE_SHARE_READ, true, true},
-        LockCase{"written, everything allowed", GENERIC_WRITE,
-                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true, false},
-        LockCase{"read, readers allowed", GENERIC_READ, FILE_SHARE_READ, false, true},
-        LockCase{"read, nothing allowed", GENERIC_READ, 0, true, true}));
+    ::testing::Values(LockCase{"written, shared with nobody", GENERIC_WRITE, 0, true, true},
+                      LockCase{"written, readers allowed", GENERIC_WRITE, FILE_SHARE_READ, true,
+                               true},
+                      LockCase{"written, everything allowed", GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true, false},
+                      LockCase{"read, readers allowed", GENERIC_READ, FILE_SHARE_READ, false, true},
+                      LockCase{"read, nothing allowed", GENERIC_READ, 0, true, true}));
 
 TEST_F(Win32FileSystemTest, FailedForcedDeleteKeepsTheReadOnlyAttribute) {
   const std::string file = Path("r.GDT");
@@ -435,8 +434,7 @@ TEST_F(Win32FileSystemTest, AppendTextWritesTheAnsiCodePage) {
 
 class Win32ProfileStoreTest : public ::testing::Test {
  protected:
-  std::string Read(const std::string& section, const std::string& key,
-                   const std::string& path) {
+  std::string Read(const std::string& section, const std::string& key, const std::string& path) {
     std::string buffer(256, ' ');
     const std::uint32_t count = store_->GetString(section, key, "<none>", buffer, 256, path);
     return buffer.substr(0, count);
@@ -450,15 +448,18 @@ class Win32ProfileStoreTest : public ::testing::Test {
 TEST_F(Win32ProfileStoreTest, TextsTravelInTheAnsiCodePage) {
   if (!AnsiHolds(kCafe)) GTEST_SKIP() << "the ANSI code page has no e acute";
   store_->WriteString("Quillbeck", "Folder 1", "C:\\" + kCafe, path_);
-  EXPECT_NE(ReadBytes(path_).find("Folder 1=C:\\" + Utf8ToAnsi(kCafe) + "\r\n"),
-            std::string::npos);
+  EXPECT_NE(ReadBytes(path_).find("Folder 1=C:\\" + Utf8ToAnsi(kCafe) + "\r\n"), std::string::npos);
   EXPECT_EQ(Read("Quillbeck", "Folder 1", path_), "C:\\" + kCafe);
   // The cut counts ANSI characters, whatever their UTF-8 form takes.
-  store_->WriteString("Quillbeck", "Shell 1", std::string(300 / 5, 'a') + [] {
-    std::string many;
-    for (int i = 0; i < 300; ++i) many += "\xC3\xA9";
-    return many;
-  }(), path_);
+  store_->WriteString(
+      "Quillbeck", "Shell 1",
+      std::string(300 / 5, 'a') +
+          [] {
+            std::string many;
+            for (int i = 0; i < 300; ++i) many += "\xC3\xA9";
+            return many;
+          }(),
+      path_);
   const std::string cut = Read("Quillbeck", "Shell 1", path_);
   EXPECT_EQ(Utf8ToAnsi(cut).size(), 255u);
 }
@@ -514,45 +515,46 @@ TEST_P(EngineAgreementTest, LinuxEngineReadsAsTheSystemDoes) {
 // writes none of these.
 INSTANTIATE_TEST_SUITE_P(
     Table, EngineAgreementTest,
-    ::testing::Values(
-        AgreementCase{"plain", "[s]\r\nk=v\r\n", "s", "k"},
-        AgreementCase{"names ignore case", "[sEcTiOn]\nKeY=v", "Section", "key"},
-        AgreementCase{"first key wins", "[s]\na=1\nA=2\n", "s", "a"},
-        AgreementCase{"comment", "[s]\n;a=1\n", "s", "a"},
-        AgreementCase{"spacing trimmed", "  [  s  ]  \n\t a \t=\t v w \t\n", "s", "a"},
-        AgreementCase{"double quotes", "[s]\na=\"x y\"", "s", "a"},
-        AgreementCase{"single quotes", "[s]\na= ' x ' ", "s", "a"},
-        AgreementCase{"one quote", "[s]\na=\"", "s", "a"},
-        AgreementCase{"empty value", "[s]\na=", "s", "a"},
-        AgreementCase{"split at first =", "[s]\na = b=c", "s", "a"},
-        AgreementCase{"LF endings", "[s]\na=1\nb=2\n", "s", "b"},
-        AgreementCase{"CRLF endings", "[s]\r\na=1\r\nb=2\r\n", "s", "b"},
-        AgreementCase{"no section before the first", "a=1\n[s]\nb=2", "s", "a"},
-        AgreementCase{"key of another section", "[t]\na=1\n[s]\nb=2", "s", "a"},
-        AgreementCase{"missing section", "[t]\na=1", "s", "a"},
-        AgreementCase{"empty file", "", "s", "k"},
-        AgreementCase{"first section wins", "[s]\na=1\n[S]\na=2\n", "s", "a"},
-        AgreementCase{"later section unseen", "[s]\na=1\n[s]\nb=2\n", "s", "b"},
-        AgreementCase{"indented comment", "[s]\n  ;a=1\na=2", "s", "a"},
-        AgreementCase{"only a matching pair", "[s]\na=\"x'", "s", "a"},
-        AgreementCase{"outer pair only", "[s]\na=\"x\"y\"", "s", "a"},
-        AgreementCase{"empty quotes", "[s]\na=''", "s", "a"},
-        AgreementCase{"CR endings", "[s]\ra=1\rb=2", "s", "b"},
-        AgreementCase{"LF CR", "[s]\n\rb=2\n\r", "s", "b"},
-        AgreementCase{"name up to last ]", "[a]b] x\nk=1", "a]b", "k"},
-        AgreementCase{"[ without ]", "[t]\n[s\nk=1", "t", "k"},
-        AgreementCase{"BOM", "\xEF\xBB\xBF[s]\nk=1", "s", "k"},
-        AgreementCase{"tab in value", "[s]\nk=a\tb", "s", "k"}));
+    ::testing::Values(AgreementCase{"plain", "[s]\r\nk=v\r\n", "s", "k"},
+                      AgreementCase{"names ignore case", "[sEcTiOn]\nKeY=v", "Section", "key"},
+                      AgreementCase{"first key wins", "[s]\na=1\nA=2\n", "s", "a"},
+                      AgreementCase{"comment", "[s]\n;a=1\n", "s", "a"},
+                      AgreementCase{"spacing trimmed", "  [  s  ]  \n\t a \t=\t v w \t\n", "s",
+                                    "a"},
+                      AgreementCase{"double quotes", "[s]\na=\"x y\"", "s", "a"},
+                      AgreementCase{"single quotes", "[s]\na= ' x ' ", "s", "a"},
+                      AgreementCase{"one quote", "[s]\na=\"", "s", "a"},
+                      AgreementCase{"empty value", "[s]\na=", "s", "a"},
+                      AgreementCase{"split at first =", "[s]\na = b=c", "s", "a"},
+                      AgreementCase{"LF endings", "[s]\na=1\nb=2\n", "s", "b"},
+                      AgreementCase{"CRLF endings", "[s]\r\na=1\r\nb=2\r\n", "s", "b"},
+                      AgreementCase{"no section before the first", "a=1\n[s]\nb=2", "s", "a"},
+                      AgreementCase{"key of another section", "[t]\na=1\n[s]\nb=2", "s", "a"},
+                      AgreementCase{"missing section", "[t]\na=1", "s", "a"},
+                      AgreementCase{"empty file", "", "s", "k"},
+                      AgreementCase{"first section wins", "[s]\na=1\n[S]\na=2\n", "s", "a"},
+                      AgreementCase{"later section unseen", "[s]\na=1\n[s]\nb=2\n", "s", "b"},
+                      AgreementCase{"indented comment", "[s]\n  ;a=1\na=2", "s", "a"},
+                      AgreementCase{"only a matching pair", "[s]\na=\"x'", "s", "a"},
+                      AgreementCase{"outer pair only", "[s]\na=\"x\"y\"", "s", "a"},
+                      AgreementCase{"empty quotes", "[s]\na=''", "s", "a"},
+                      AgreementCase{"CR endings", "[s]\ra=1\rb=2", "s", "b"},
+                      AgreementCase{"LF CR", "[s]\n\rb=2\n\r", "s", "b"},
+                      AgreementCase{"name up to last ]", "[a]b] x\nk=1", "a]b", "k"},
+                      AgreementCase{"[ without ]", "[t]\n[s\nk=1", "t", "k"},
+                      AgreementCase{"BOM", "\xEF\xBB\xBF[s]\nk=1", "s", "k"},
+                      AgreementCase{"tab in value", "[s]\nk=a\tb", "s", "k"}));
 
 // A settings file that the Linux engine wrote (CR LF endings, keys added in
 // the order Save writes them) reads back the same through the system's API.
 TEST_F(Win32ProfileStoreTest, FileWrittenByTheLinuxEngineReadsTheSame) {
   std::string contents = "; kept\n[Other]\nFolder 1=elsewhere\n";
   const std::vector<std::pair<std::string, std::string>> values = {
-      {"Folder 1", "C:\\Drop"},   {"Shell 1", "\"C:\\Program Files\\x.exe\" /a"},
-      {"Folder 2", ""},           {"Shell 2", "  padded  "},
-      {"Debug", "1"},             {"Folder 1", "C:\\Drop\\again"}};
-  for (const auto& [key, value] : values) contents = SetProfileValue(contents, "Quillbeck", key, value);
+      {"Folder 1", "C:\\Drop"}, {"Shell 1", "\"C:\\Program Files\\x.exe\" /a"},
+      {"Folder 2", ""},         {"Shell 2", "  padded  "},
+      {"Debug", "1"},           {"Folder 1", "C:\\Drop\\again"}};
+  for (const auto& [key, value] : values)
+    contents = SetProfileValue(contents, "Quillbeck", key, value);
   WriteBytes(path_, contents);
   for (const char* key : {"Folder 1", "Shell 1", "Folder 2", "Shell 2", "Debug", "Shell 5"}) {
     EXPECT_EQ(Read("Quillbeck", key, path_),
@@ -563,8 +565,8 @@ TEST_F(Win32ProfileStoreTest, FileWrittenByTheLinuxEngineReadsTheSame) {
 }
 
 TEST(Win32Errors, CarryTheCodeAndOneLineOfTheSystemsTextWithTheContext) {
-  for (const DWORD code : {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION,
-                           ERROR_ALREADY_EXISTS}) {
+  for (const DWORD code :
+       {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_ALREADY_EXISTS}) {
     try {
       RaiseSystemError(static_cast<std::int32_t>(code), "C:\\x\\a.GDT");
     } catch (const RuntimeError& error) {
@@ -597,8 +599,7 @@ TEST(Win32ProcessLauncher, FailureCarriesTheSystemsNumberAndTheCommand) {
     ADD_FAILURE() << "started";
   } catch (const RuntimeError& error) {
     EXPECT_EQ(error.Number(), ERROR_FILE_NOT_FOUND);
-    EXPECT_NE(error.Description().find("quillbeck-no-such-program-4711.exe /x"),
-              std::string::npos);
+    EXPECT_NE(error.Description().find("quillbeck-no-such-program-4711.exe /x"), std::string::npos);
   }
 }
 
@@ -608,8 +609,9 @@ TEST(Win32SingleInstanceLock, SameFolderInAnotherLetterCaseIsTheSameCopy) {
   auto first = single_instance->Acquire(program.Path());
   ASSERT_TRUE(first->Acquired());
   std::string upper = program.Path();
-  std::transform(upper.begin(), upper.end(), upper.begin(),
-                 [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
+  std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) {
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  });
   EXPECT_FALSE(single_instance->Acquire(upper)->Acquired());
 }
 
@@ -649,9 +651,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(TextConversion, InvalidUtf8IsNeverCalledLossless) {
   bool lossless = true;
-  Utf8ToAnsi("a\xFF" "b", &lossless);
+  Utf8ToAnsi(
+      "a\xFF"
+      "b",
+      &lossless);
   EXPECT_FALSE(lossless);
-  EXPECT_EQ(Utf8ToWide("a\xFF" "b"), L"a\uFFFDb");
+  EXPECT_EQ(Utf8ToWide("a\xFF"
+                       "b"),
+            L"a\uFFFDb");
   // No look-alike: a character the code page lacks becomes "?", never a
   // different letter that could name another file.
   if (!AnsiHolds("\xC4\x81")) {

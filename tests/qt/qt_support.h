@@ -33,7 +33,9 @@ struct RecordedBox {
 // RecordingPresenter keeps every box it is asked to show and returns at once.
 struct RecordingPresenter : qtui::MessageBoxPresenter {
   std::vector<RecordedBox> boxes;
-  void Show(QWidget*, const QString& text, MessageIcon icon) override { boxes.push_back({text, icon}); }
+  void Show(QWidget*, const QString& text, MessageIcon icon) override {
+    boxes.push_back({text, icon});
+  }
 };
 
 // ScriptedTray answers the menu with a chosen item instead of waiting for a
@@ -62,8 +64,8 @@ class QtWindowTest : public ::testing::Test {
   FixedClock clock;
   FixedTimeStamps time_stamps;
   FakeSingleInstance single_instance;
-  Platform platform{*fs, *profile, *launcher, clock, time_stamps, single_instance,
-                    install.Path(), install.Path()};
+  Platform platform{*fs,         *profile,        *launcher,      clock,
+                    time_stamps, single_instance, install.Path(), install.Path()};
   QIcon icon = qtui::ProgramIcon();
   RecordingPresenter boxes;
   ScriptedTray tray{icon};

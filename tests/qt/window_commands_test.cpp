@@ -47,7 +47,8 @@ TEST_F(CommandsTest, SaveClickedRunsSaveAndSaysSo) {
 }
 
 TEST_F(CommandsTest, SavedSettingsComeBackAtTheNextStart) {
-  WriteFile(SettingsPath(), "[Quillbeck]\r\nFolder 2=" + data.Path() + "\r\nShell 2=run it\r\nDebug=1\r\n");
+  WriteFile(SettingsPath(),
+            "[Quillbeck]\r\nFolder 2=" + data.Path() + "\r\nShell 2=run it\r\nDebug=1\r\n");
   form.Form_Load();
   EXPECT_EQ(window.txtFolder(2).text().toStdString(), data.Path());
   EXPECT_EQ(window.txtShell(2).text(), "run it");
@@ -113,8 +114,9 @@ TEST_F(CommandsTest, DebugLogFollowsTheUsersClicksOnly) {
 TEST_F(CommandsTest, ATickOfTheTimerPicksUpFiles) {
   const std::string watched = data.Make("in");
   const std::string record = data.Join("record.txt");
-  WriteFile(SettingsPath(), "[Quillbeck]\r\nFolder 1=" + watched + "\r\nShell 1=\"" + ExecutableFolder() +
-                                "/record_start\" \"" + record + "\" picked\r\n");
+  WriteFile(SettingsPath(), "[Quillbeck]\r\nFolder 1=" + watched + "\r\nShell 1=\"" +
+                                ExecutableFolder() + "/record_start\" \"" + record +
+                                "\" picked\r\n");
   form.Form_Load();
   WriteFile(watched + "/a.GDT", "payload");
   Tick(window);

@@ -53,8 +53,9 @@ using LayoutTest = QtWindowTest;
 TEST(TwipsTest, ConvertsAtTheDensityGiven) {
   struct Case {
     int twips, dpi, pixels;
-  } cases[] = {{8340, 96, 556}, {8055, 96, 537}, {15, 96, 1},    {7, 96, 0},     {8, 96, 1},
-               {8340, 120, 695}, {8055, 120, 671}, {6, 120, 1}, {5, 120, 0}, {600, 144, 60}, {930, 192, 124}};
+  } cases[] = {{8340, 96, 556}, {8055, 96, 537},  {15, 96, 1},      {7, 96, 0},
+               {8, 96, 1},      {8340, 120, 695}, {8055, 120, 671}, {6, 120, 1},
+               {5, 120, 0},     {600, 144, 60},   {930, 192, 124}};
   for (const Case& c : cases) {
     EXPECT_EQ(ui::TwipsToPixels(c.twips, c.dpi), c.pixels) << c.twips << " at " << c.dpi;
   }
@@ -108,7 +109,8 @@ TEST_F(LayoutTest, ClientAreaKeepsItsSizeOnTheScreen) {
   EXPECT_EQ(window.minimumSize(), QSize(logical.width, logical.height));
   EXPECT_EQ(window.maximumSize(), window.minimumSize());
   // On the device, the client area measures the twips at the real density.
-  const int device = static_cast<int>(std::lround(window.logicalDpiX() * window.devicePixelRatioF()));
+  const int device =
+      static_cast<int>(std::lround(window.logicalDpiX() * window.devicePixelRatioF()));
   ASSERT_TRUE(Measured(device)) << device << " dpi";
   const QPixmap shot = window.grab();
   EXPECT_EQ(shot.size(), QSize(ClientAt(device).width, ClientAt(device).height));
@@ -130,7 +132,8 @@ TEST_F(LayoutTest, CaptionsFitTheirPlaces) {
   for (const ExpectedControl& e : kExpectedControls) {
     if (e.font == nullptr || e.kind == Kind::kTextBox) continue;
     QWidget* w = window.findChild<QWidget*>(Name(e));
-    EXPECT_LE(w->sizeHint().width(), w->width()) << e.name << " in " << w->font().family().toStdString();
+    EXPECT_LE(w->sizeHint().width(), w->width())
+        << e.name << " in " << w->font().family().toStdString();
     EXPECT_FALSE(TextOf(w).contains(u'&')) << e.name << ": no access keys";
   }
 }

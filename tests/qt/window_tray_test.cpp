@@ -32,7 +32,8 @@ void WhenMenuOpens(std::function<void(QMenu*)> act) {
 
 std::vector<std::string> Captions(const QMenu* menu) {
   std::vector<std::string> captions;
-  for (const QAction* a : menu->actions()) captions.push_back(a->isSeparator() ? "--" : a->text().toStdString());
+  for (const QAction* a : menu->actions())
+    captions.push_back(a->isSeparator() ? "--" : a->text().toStdString());
   return captions;
 }
 
@@ -111,7 +112,8 @@ TEST_F(TrayTest, OpenBringsAMinimisedOrMaximisedWindowBackAtNormalSize) {
     window.setWindowState(state);
     emit tray.contextRequested();
     EXPECT_TRUE(window.isVisible()) << state;
-    EXPECT_EQ(window.windowState() & (Qt::WindowMinimized | Qt::WindowMaximized), Qt::WindowNoState) << state;
+    EXPECT_EQ(window.windowState() & (Qt::WindowMinimized | Qt::WindowMaximized), Qt::WindowNoState)
+        << state;
   }
 }
 

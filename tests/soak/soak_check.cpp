@@ -183,7 +183,8 @@ int main(int argc, char** argv) {
   for (int slot = 1; slot <= 5; ++slot) {
     for (const std::string& name : soak::Names(soak::Watched(root, slot))) {
       struct stat st;
-      if (lstat((soak::Watched(root, slot) + "/" + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      if (lstat((soak::Watched(root, slot) + "/" + name).c_str(), &st) != 0 ||
+          !S_ISREG(st.st_mode)) {
         continue;
       }
       if (soak::EndsInGdt(name)) {
@@ -209,7 +210,8 @@ int main(int argc, char** argv) {
                        (first_left.empty() ? "" : " (first: " + first_left + ")"));
   Check(strays == 0, "nothing but the dropped files reached Temp: " + std::to_string(strays) +
                          " others" + (first_stray.empty() ? "" : " (first: " + first_stray + ")"));
-  Figure(std::to_string(temporaries) + " other files in Temp (a copy's temporary file can stay "
+  Figure(std::to_string(temporaries) +
+         " other files in Temp (a copy's temporary file can stay "
          "behind only when Temp is pulled away in the middle of a copy)");
   Check(temporaries_outside_fault == 0,
         "no temporary file stayed behind in a Temp that was never pulled away");
@@ -221,8 +223,8 @@ int main(int argc, char** argv) {
     if (!stayed || soak::Exists(soak::Temp(root, slot) + "/" + name)) ++decoys_moved;
   }
   Check(decoys_moved == 0, "files and folders that do not match stayed where they were (" +
-                               std::to_string(decoys.size()) + ", " +
-                               std::to_string(decoys_moved) + " touched)");
+                               std::to_string(decoys.size()) + ", " + std::to_string(decoys_moved) +
+                               " touched)");
 
   // --- what the readers and the scanner saw -------------------------------
   std::cout << "readers and scanner:\n";
@@ -248,10 +250,10 @@ int main(int argc, char** argv) {
     }
   }
   for (const Drop& d : drops) ++pickups[d.slot];
-  Check(reader_bad == 0, "no reader ever saw a partial file in Temp: " +
-                             std::to_string(reader_checked) + " reads, " +
-                             std::to_string(reader_bad) + " partial" +
-                             (first_bad.empty() ? "" : " (first: " + first_bad + ")"));
+  Check(reader_bad == 0,
+        "no reader ever saw a partial file in Temp: " + std::to_string(reader_checked) +
+            " reads, " + std::to_string(reader_bad) + " partial" +
+            (first_bad.empty() ? "" : " (first: " + first_bad + ")"));
   long scanner_reads = -1, scanner_bad = -1;
   std::string scanner_first_bad;
   for (const std::string& line : Lines(records + "/scanner.log")) {
@@ -302,17 +304,17 @@ int main(int argc, char** argv) {
         ++locked_errors;
         if (line.find(held_name) != std::string::npos) ++held_errors;
       }
-    } else if (EndsWith(line, " - cmdSave_Click") && line.find("Settings.ini") != std::string::npos) {
+    } else if (EndsWith(line, " - cmdSave_Click") &&
+               line.find("Settings.ini") != std::string::npos) {
       ++save_errors;
     }
   }
   long failures = 0;
   for (const auto& [slot, count] : launch_failures) failures += count;
-  Figure(std::to_string(error_lines.size()) + " Error.log entries: " +
-         std::to_string(tick_errors) + " from ticks (" + std::to_string(locked_errors) +
-         " files still open for writing, " + std::to_string(temp_errors) + " copies into a missing Temp, " +
-         std::to_string(failures) + " unstartable commands), " + std::to_string(save_errors) +
-         " from Save");
+  Figure(std::to_string(error_lines.size()) + " Error.log entries: " + std::to_string(tick_errors) +
+         " from ticks (" + std::to_string(locked_errors) + " files still open for writing, " +
+         std::to_string(temp_errors) + " copies into a missing Temp, " + std::to_string(failures) +
+         " unstartable commands), " + std::to_string(save_errors) + " from Save");
 
   long pickups_total = static_cast<long>(drops.size());
   std::string per_slot;
@@ -322,10 +324,12 @@ int main(int argc, char** argv) {
                 std::to_string(pickups[slot] - launch_failures[slot]);
     slots_agree = slots_agree && starts[slot] == pickups[slot] - launch_failures[slot];
   }
-  Check(slots_agree, "the command started once per picked-up file, less the launches that "
-                     "failed: " + std::to_string(started) + " starts = " +
-                     std::to_string(pickups_total) + " files - " + std::to_string(failures) +
-                     " failed launches (per slot, starts/expected:" + per_slot + ")");
+  Check(slots_agree,
+        "the command started once per picked-up file, less the launches that "
+        "failed: " +
+            std::to_string(started) + " starts = " + std::to_string(pickups_total) + " files - " +
+            std::to_string(failures) + " failed launches (per slot, starts/expected:" + per_slot +
+            ")");
 
   // "Done" ends each start of a command, and once the reading of the
   // settings at start-up.

@@ -59,7 +59,8 @@ inline std::string Contents(const Header& h) { return HeaderLine(h) + Payload(h)
 // the header read is left in `out`.
 inline std::string Check(const std::string& name, const std::string& bytes, Header& out) {
   const std::size_t eol = bytes.find('\n');
-  if (eol == std::string::npos || eol > 512) return "no header line (" + std::to_string(bytes.size()) + " bytes)";
+  if (eol == std::string::npos || eol > 512)
+    return "no header line (" + std::to_string(bytes.size()) + " bytes)";
   char read_name[300];
   long writer, sequence, version;
   unsigned long length;

@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
   const std::size_t bad_count = bad.empty() ? 0 : std::count(bad.begin(), bad.end(), '\n');
   soak::AppendLine(soak::Records(root) + "/reader-" + std::to_string(slot) + ".log",
                    "start " + std::to_string(getpid()) + " checked=" + std::to_string(checked) +
-                       " bad=" + std::to_string(bad_count) + " fds=" + (leaked.empty() ? "-" : leaked) +
-                       bad);
+                       " bad=" + std::to_string(bad_count) +
+                       " fds=" + (leaked.empty() ? "-" : leaked) + bad);
   return 0;
 }

@@ -115,7 +115,8 @@ soak::Header NextHeader(const std::string& name) {
 // DropWhole() writes a file in one go (read-only when asked), or under a
 // temporary name that is then renamed into place.
 void DropWhole(int slot, bool read_only, bool by_rename) {
-  soak::Header h = NextHeader("w" + std::to_string(id) + "-" + std::to_string(sequence + 1) + Suffix());
+  soak::Header h =
+      NextHeader("w" + std::to_string(id) + "-" + std::to_string(sequence + 1) + Suffix());
   const std::string path = soak::Watched(root, slot) + "/" + h.name;
   const std::string written = by_rename ? soak::Watched(root, slot) + "/." + h.name + ".tmp" : path;
   const int fd = Create(written, read_only ? 0444 : 0644);
@@ -131,7 +132,8 @@ void DropWhole(int slot, bool read_only, bool by_rename) {
 // DropSlowly() writes a file a chunk at a time over `total_ms`, holding it
 // open all the while.
 void DropSlowly(int slot, long total_ms) {
-  soak::Header h = NextHeader("w" + std::to_string(id) + "-" + std::to_string(sequence + 1) + Suffix());
+  soak::Header h =
+      NextHeader("w" + std::to_string(id) + "-" + std::to_string(sequence + 1) + Suffix());
   const std::string bytes = soak::Contents(h);
   const int fd = Create(soak::Watched(root, slot) + "/" + h.name, 0644);
   constexpr int kChunks = 10;
@@ -176,9 +178,10 @@ void DropVersion(int slot, long& version) {
   while (std::chrono::steady_clock::now() < deadline) {
     if (!soak::Exists(source)) {
       for (const std::string& folder : {soak::Temp(root, slot), soak::Archive(root, slot)}) {
-        if (soak::ReadAll(folder + "/" + h.name, bytes) && soak::Check(h.name, bytes, seen).empty() &&
-            seen.version == h.version) {
-          Record("verified " + std::to_string(slot) + " " + h.name + " " + std::to_string(h.version));
+        if (soak::ReadAll(folder + "/" + h.name, bytes) &&
+            soak::Check(h.name, bytes, seen).empty() && seen.version == h.version) {
+          Record("verified " + std::to_string(slot) + " " + h.name + " " +
+                 std::to_string(h.version));
           return;
         }
       }
@@ -228,7 +231,8 @@ int main(int argc, char** argv) {
   // A subfolder named like a ".GDT" file, with such a file inside: neither
   // may ever be touched.
   const int folder_slot = static_cast<int>(Random(1, 5));
-  const std::string folder = soak::Watched(root, folder_slot) + "/w" + std::to_string(id) + "-folder.GDT";
+  const std::string folder =
+      soak::Watched(root, folder_slot) + "/w" + std::to_string(id) + "-folder.GDT";
   if (mkdir(folder.c_str(), 0755) == 0) {
     const int fd = Create(folder + "/inner.GDT", 0644);
     WriteAll(fd, "inside a subfolder\n");

@@ -39,7 +39,8 @@ struct FakeSingleInstance : SingleInstance {
     FakeSingleInstance* owner;
     std::string folder;
     bool acquired;
-    Lock(FakeSingleInstance* o, std::string f, bool a) : owner(o), folder(std::move(f)), acquired(a) {}
+    Lock(FakeSingleInstance* o, std::string f, bool a)
+        : owner(o), folder(std::move(f)), acquired(a) {}
     ~Lock() override {
       if (acquired) owner->running.erase(folder);
     }

@@ -35,8 +35,8 @@ using quillbeck::testing::ClientAt;
 using quillbeck::testing::Exists;
 using quillbeck::testing::Expected;
 using quillbeck::testing::ExpectedControl;
-using quillbeck::testing::Kind;
 using quillbeck::testing::kExpectedControls;
+using quillbeck::testing::Kind;
 using quillbeck::testing::Measured;
 using quillbeck::testing::Pixels;
 using quillbeck::testing::PixelsAt;
@@ -241,7 +241,8 @@ TEST_P(ControlTest, HasItsKindTextAndFont) {
       EXPECT_TRUE(style & ES_AUTOHSCROLL);
       EXPECT_FALSE(style & (ES_MULTILINE | ES_READONLY | ES_PASSWORD));
       EXPECT_GE(static_cast<unsigned long>(SendMessageW(control, EM_GETLIMITTEXT, 0, 0)),
-                0x7FFFFFFEul) << "no length limit of its own";
+                0x7FFFFFFEul)
+          << "no length limit of its own";
       break;
   }
   EXPECT_EQ(WideToUtf8(WindowText(control)), c.text);
@@ -409,8 +410,8 @@ TEST_F(WindowTest, EnterAndEscapeClickNothingExceptAFocusedButton) {
 }
 
 TEST_F(WindowTest, TrayNotificationsOtherThanRightPressDoNothing) {
-  for (UINT mouse : {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK,
-                     WM_RBUTTONUP, WM_RBUTTONDBLCLK}) {
+  for (UINT mouse : {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONUP,
+                     WM_RBUTTONDBLCLK}) {
     SendMessageW(Main(), TrayIcon::kCallbackMessage, TrayIcon::kId, mouse);
   }
   Pump();
@@ -420,10 +421,10 @@ TEST_F(WindowTest, TrayNotificationsOtherThanRightPressDoNothing) {
 TEST_F(WindowTest, RightPressOpensTheMenuAndOpenShowsTheWindow) {
   const bool opened = WhileModal(
       L"#32768", nullptr,
-      [](HWND menu) { PressOnMenu(menu, {VK_DOWN, VK_RETURN}); },
-      [&] {
-        SendMessageW(Main(), TrayIcon::kCallbackMessage, TrayIcon::kId, WM_RBUTTONDOWN);
-      });
+      [](HWND menu) {
+        PressOnMenu(menu, {VK_DOWN, VK_RETURN});
+      },
+      [&] { SendMessageW(Main(), TrayIcon::kCallbackMessage, TrayIcon::kId, WM_RBUTTONDOWN); });
   ASSERT_TRUE(opened);
   Pump();
   EXPECT_TRUE(IsWindowVisible(Main()));
@@ -433,9 +434,7 @@ TEST_F(WindowTest, RightPressOpensTheMenuAndOpenShowsTheWindow) {
 TEST_F(WindowTest, DismissedMenuLeavesTheWindowHidden) {
   const bool opened = WhileModal(
       L"#32768", nullptr, [](HWND menu) { PressOnMenu(menu, {VK_ESCAPE}); },
-      [&] {
-        SendMessageW(Main(), TrayIcon::kCallbackMessage, TrayIcon::kId, WM_RBUTTONDOWN);
-      });
+      [&] { SendMessageW(Main(), TrayIcon::kCallbackMessage, TrayIcon::kId, WM_RBUTTONDOWN); });
   ASSERT_TRUE(opened);
   Pump();
   EXPECT_FALSE(IsWindowVisible(Main()));
@@ -493,8 +492,8 @@ BOOL CALLBACK FindIcon(HWND child, LPARAM found) {
   wchar_t class_name[16] = {};
   GetClassNameW(child, class_name, 16);
   if (_wcsicmp(class_name, L"Static") == 0 &&
-      (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
-      IsWindowVisible(child) && SendMessageW(child, STM_GETICON, 0, 0) != 0) {
+      (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && IsWindowVisible(child) &&
+      SendMessageW(child, STM_GETICON, 0, 0) != 0) {
     *reinterpret_cast<bool*>(found) = true;
   }
   return TRUE;
@@ -546,7 +545,8 @@ TEST_F(WindowTest, DpiChangeLaysTheControlsOutAgain) {
   const int after = before == 96 ? 120 : 96;
   RECT suggested;
   GetWindowRect(Main(), &suggested);
-  SendMessageW(Main(), WM_DPICHANGED, MAKEWPARAM(after, after), reinterpret_cast<LPARAM>(&suggested));
+  SendMessageW(Main(), WM_DPICHANGED, MAKEWPARAM(after, after),
+               reinterpret_cast<LPARAM>(&suggested));
   EXPECT_EQ(window_.dpi(), static_cast<UINT>(after));
   ExpectPlaces(Main(), after);
   for (const ExpectedControl& control : kExpectedControls) {

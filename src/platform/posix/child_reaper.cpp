@@ -83,7 +83,8 @@ class Reaper {
     polled_.push_back(pid);
     if (threaded_) {
       const std::uint64_t one = 1;
-      if (write(wake_, &one, sizeof one) < 0) { /* already awake: the counter is full */ }
+      if (write(wake_, &one, sizeof one) < 0) { /* already awake: the counter is full */
+      }
     } else {
       ReapPolled();
     }
@@ -130,7 +131,8 @@ class Reaper {
         const std::uint64_t data = events[i].data.u64;
         if (data == kWakeUp) {
           std::uint64_t count;
-          if (read(wake_, &count, sizeof count) < 0) { /* nothing to take */ }
+          if (read(wake_, &count, sizeof count) < 0) { /* nothing to take */
+          }
           continue;
         }
         const int pidfd = static_cast<int>(data >> 32);

@@ -17,8 +17,6 @@ void RaiseSystemError(std::int32_t code, const std::string& context) {
   throw RuntimeError(code, std::move(description));
 }
 
-void RaiseLastSystemError(const std::string& context) {
-  RaiseSystemError(errno, context);
-}
+void RaiseLastSystemError(const std::string& context) { RaiseSystemError(errno, context); }
 
 }  // namespace quillbeck

@@ -101,8 +101,8 @@ constexpr FileLayout kBuiltLayout = FileLayout::kBesideExecutable;
 namespace quillbeck {
 
 FileFolders ProgramFileFolders() {
-  const FileFolders folders =
-      posix::FileFoldersFor(posix::kBuiltLayout, ExecutableFolder(), posix::CurrentUserEnvironment());
+  const FileFolders folders = posix::FileFoldersFor(posix::kBuiltLayout, ExecutableFolder(),
+                                                    posix::CurrentUserEnvironment());
   if (posix::kBuiltLayout == posix::FileLayout::kInstalled) posix::CreateFileFolders(folders);
   return folders;
 }

@@ -140,8 +140,8 @@ void CopyData(int in, int out, off_t size, const SourceLock& lock, const std::st
     ssize_t n;
     if (method == Method::kRange) {
       n = copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
-      if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
-                    errno == EOPNOTSUPP || errno == EBADF)) {
+      if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+                    errno == EBADF)) {
         method = Method::kSendfile;
         continue;
       }
@@ -161,7 +161,8 @@ void CopyData(int in, int out, off_t size, const SourceLock& lock, const std::st
       n = read(in, buffer.data(), buffer.size());
       if (n < 0 && errno != EINTR) RaiseLastSystemError(from);
       for (ssize_t written = 0; n > 0 && written < n;) {
-        const ssize_t w = write(out, buffer.data() + written, static_cast<std::size_t>(n - written));
+        const ssize_t w =
+            write(out, buffer.data() + written, static_cast<std::size_t>(n - written));
         if (w < 0 && errno != EINTR) RaiseLastSystemError(to);
         if (w > 0) written += w;
       }

@@ -85,7 +85,8 @@ void ReplaceFile(std::string path, const std::string& bytes) {
   if (exists) {
     // An owner change may be refused; the mode is set after it because
     // fchown clears the set-id bits.
-    if (fchown(temporary.fd(), old.st_uid, old.st_gid) != 0) { /* keep ours */ }
+    if (fchown(temporary.fd(), old.st_uid, old.st_gid) != 0) { /* keep ours */
+    }
     if (fchmod(temporary.fd(), old.st_mode & 07777) != 0) RaiseLastSystemError(path);
   }
   temporary.PutInPlace(true, posix::FileBeside::Flush::kAll);
@@ -103,8 +104,8 @@ std::string WithoutTrailingBlanks(const std::string& text) {
 class PosixProfileStore : public ProfileStore {
  public:
   std::uint32_t GetString(const std::string& section, const std::string& key,
-                          const std::string& default_value, std::string& buffer,
-                          std::uint32_t size, const std::string& path) override {
+                          const std::string& default_value, std::string& buffer, std::uint32_t size,
+                          const std::string& path) override {
     std::optional<std::string> value;
     if (const std::optional<std::string> contents = ReadWhole(path)) {
       value = FindProfileValue(*contents, section, key);
@@ -116,8 +117,8 @@ class PosixProfileStore : public ProfileStore {
     return static_cast<std::uint32_t>(count);
   }
 
-  void WriteString(const std::string& section, const std::string& key,
-                   const std::string& value, const std::string& path) override {
+  void WriteString(const std::string& section, const std::string& key, const std::string& value,
+                   const std::string& path) override {
     if (ProfileTextHoldsLineBreak(section) || ProfileTextHoldsLineBreak(key) ||
         ProfileTextHoldsLineBreak(value)) {
       throw RuntimeError(EINVAL, "A settings value cannot hold a line break: " + key);

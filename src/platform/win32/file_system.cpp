@@ -28,8 +28,7 @@ bool SystemPath(std::string_view utf8, std::wstring& wide) {
   // CreateDirectoryW takes 12 characters less than MAX_PATH (room for an
   // 8.3 name inside the folder), so that is where the prefix starts.
   constexpr std::size_t kClassicLimit = MAX_PATH - 12;
-  if (wide.size() < kClassicLimit || wide.starts_with(L"\\\\?\\") ||
-      wide.starts_with(L"\\\\.\\"))
+  if (wide.size() < kClassicLimit || wide.starts_with(L"\\\\?\\") || wide.starts_with(L"\\\\.\\"))
     return true;
   const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
   if (needed == 0) return true;  // the API will report what is wrong with it
@@ -168,8 +167,7 @@ class Win32FileSystem final : public FileSystem {
   void Move(const std::string& from, const std::string& to) override {
     // Without MOVEFILE_REPLACE_EXISTING an existing destination refuses the
     // move; MOVEFILE_COPY_ALLOWED lets it cross volumes.
-    if (!MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_COPY_ALLOWED))
-      RaiseLast(from);
+    if (!MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_COPY_ALLOWED)) RaiseLast(from);
   }
 
   void CopyFile(const std::string& from, const std::string& to, bool overwrite) override {
@@ -215,13 +213,14 @@ class Win32FileSystem final : public FileSystem {
     // FILE_APPEND_DATA writes at the end whatever the file pointer says;
     // full sharing lets a viewer keep the log open meanwhile.
     UniqueHandle file(CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid()) RaiseLast(path);
     const std::string ansi = win32::Utf8ToAnsi(text);
     std::size_t written = 0;
     while (written < ansi.size()) {
-      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(ansi.size() - written, 1u << 20));
+      const DWORD chunk =
+          static_cast<DWORD>(std::min<std::size_t>(ansi.size() - written, 1u << 20));
       DWORD done = 0;
       if (!WriteFile(file.Get(), ansi.data() + written, chunk, &done, nullptr)) RaiseLast(path);
       written += done;

@@ -50,8 +50,8 @@ std::string AnsiPath(const std::string& path) {
 class Win32ProfileStore final : public ProfileStore {
  public:
   std::uint32_t GetString(const std::string& section, const std::string& key,
-                          const std::string& default_value, std::string& buffer,
-                          std::uint32_t size, const std::string& path) override {
+                          const std::string& default_value, std::string& buffer, std::uint32_t size,
+                          const std::string& path) override {
     if (size == 0) return 0;
     std::string ansi(size, '\0');
     DWORD placed = GetPrivateProfileStringA(

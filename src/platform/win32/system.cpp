@@ -58,8 +58,7 @@ bool LocalTime(std::time_t t, SYSTEMTIME& local) {
 // to the ANSI code page with the rest of the line.
 std::wstring DateText(const SYSTEMTIME& time) {
   wchar_t text[128];
-  const int length =
-      GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &time, nullptr, text, 128);
+  const int length = GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &time, nullptr, text, 128);
   return length > 0 ? std::wstring(text, static_cast<std::size_t>(length - 1)) : std::wstring();
 }
 

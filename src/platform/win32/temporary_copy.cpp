@@ -96,7 +96,8 @@ bool DeleteIfAbandoned(const std::wstring& path) {
   if (!file.Valid()) return false;
   FILE_BASIC_INFO basic;
   if (!GetFileInformationByHandleEx(file.Get(), FileBasicInfo, &basic, sizeof basic)) return false;
-  if (basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+  if (basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+    return false;
   // A copy killed between taking its source's attributes and its rename may
   // be read-only, which refuses deletion.
   const bool read_only = basic.FileAttributes & FILE_ATTRIBUTE_READONLY;
@@ -136,8 +137,9 @@ TemporaryCopy::TemporaryCopy(const std::string& destination) : context_(destinat
       RaiseSystemError(ERROR_INVALID_NAME, destination);
     // Readers only: no one else may delete, rename or write it. DELETE is
     // for the rename through this handle, and for its removal on failure.
-    HANDLE file = CreateFileW(path_.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
-                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE file =
+        CreateFileW(path_.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       file_.Reset(file);
       return;

@@ -32,8 +32,8 @@ std::string FromWide(UINT code_page, std::wstring_view wide, bool* lossless) {
   const DWORD flags = ansi ? WC_NO_BEST_FIT_CHARS : 0;
   BOOL used_default = FALSE;
   BOOL* used_default_out = ansi ? &used_default : nullptr;
-  const int length = WideCharToMultiByte(code_page, flags, wide.data(), Count(wide.size()),
-                                         nullptr, 0, nullptr, nullptr);
+  const int length = WideCharToMultiByte(code_page, flags, wide.data(), Count(wide.size()), nullptr,
+                                         0, nullptr, nullptr);
   if (length <= 0) {
     if (lossless) *lossless = false;
     return std::string();

@@ -15,7 +15,9 @@ namespace quillbeck::qtui {
 
 namespace {
 
-QString Utf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+QString Utf8(const std::string& text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 std::string Utf8(const QString& text) { return text.toUtf8().toStdString(); }
 
@@ -118,8 +120,7 @@ QWidget* MainWindow::MakeControl(const ui::Control& control, const QIcon& icon) 
       button->setDefault(false);
       return button;
     }
-    case ui::ControlKind::kCheckBox:
-      return new QCheckBox(text, this);
+    case ui::ControlKind::kCheckBox: return new QCheckBox(text, this);
     case ui::ControlKind::kPictureBox: {
       auto* picture = new QLabel(this);
       picture->setAlignment(Qt::AlignCenter);
@@ -187,10 +188,13 @@ void MainWindow::SetVisible(bool visible) {
 }
 
 void MainWindow::RestoreNormalSize() {
-  setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
+  setWindowState(windowState() &
+                 ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
 }
 
-void MainWindow::ShowMessageBox(const std::string& text, MessageIcon icon) { boxes_.Show(this, Utf8(text), icon); }
+void MainWindow::ShowMessageBox(const std::string& text, MessageIcon icon) {
+  boxes_.Show(this, Utf8(text), icon);
+}
 
 TrayChoice MainWindow::PopupTrayMenu() {
   TrayChoice choice = TrayChoice::kNone;

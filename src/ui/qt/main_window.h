@@ -77,7 +77,9 @@ class MainWindow : public QWidget, public Window {
   QPushButton& cmdStart() const { return Find<QPushButton>(ui::ControlName::kCmdStart); }
   QPushButton& cmdSave() const { return Find<QPushButton>(ui::ControlName::kCmdSave); }
   QCheckBox& chkDebug() const { return Find<QCheckBox>(ui::ControlName::kChkDebug); }
-  QLineEdit& txtFolder(int slot) const { return Find<QLineEdit>(ui::ControlName::kTxtFolder, slot); }
+  QLineEdit& txtFolder(int slot) const {
+    return Find<QLineEdit>(ui::ControlName::kTxtFolder, slot);
+  }
   QLineEdit& txtShell(int slot) const { return Find<QLineEdit>(ui::ControlName::kTxtShell, slot); }
   QLabel& Picture1() const { return Find<QLabel>(ui::ControlName::kPicture1); }
   QTimer& tmrWork() { return tmrWork_; }

@@ -8,8 +8,9 @@
 namespace quillbeck::qtui {
 
 void QtMessageBoxPresenter::Show(QWidget* parent, const QString& text, MessageIcon icon) {
-  QMessageBox box(icon == MessageIcon::kInformation ? QMessageBox::Information : QMessageBox::NoIcon,
-                  Text(ui::kMessageBoxTitle), text, QMessageBox::Ok, parent);
+  QMessageBox box(
+      icon == MessageIcon::kInformation ? QMessageBox::Information : QMessageBox::NoIcon,
+      Text(ui::kMessageBoxTitle), text, QMessageBox::Ok, parent);
   box.setWindowModality(Qt::ApplicationModal);
   box.exec();
 }

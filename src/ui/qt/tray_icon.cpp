@@ -13,15 +13,17 @@ TrayIcon::TrayIcon(const QIcon& icon, QObject* parent) : QObject(parent), icon_(
   for (const ui::MenuItem& item : ui::kTrayItems) {
     QAction* action = menu_.addAction(Text(item.caption));
     action->setObjectName(Text(item.name));
-    connect(action, &QAction::triggered, this,
-            item.item == ui::TrayItem::kOpen ? &TrayIcon::openRequested : &TrayIcon::closeRequested);
+    connect(
+        action, &QAction::triggered, this,
+        item.item == ui::TrayItem::kOpen ? &TrayIcon::openRequested : &TrayIcon::closeRequested);
   }
 
   // Only the right button asks for the menu; a left click, a double-click
   // and the middle button do nothing.
-  connect(&icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-    if (reason == QSystemTrayIcon::Context) emit contextRequested();
-  });
+  connect(&icon_, &QSystemTrayIcon::activated, this,
+          [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Context) emit contextRequested();
+          });
 }
 
 TrayIcon::~TrayIcon() = default;

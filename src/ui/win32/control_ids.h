@@ -26,6 +26,8 @@ constexpr int ControlId(ui::ControlName name, int index = ui::kNoIndex) {
   return 0;
 }
 
-constexpr int ControlId(const ui::Control& control) { return ControlId(control.name, control.index); }
+constexpr int ControlId(const ui::Control& control) {
+  return ControlId(control.name, control.index);
+}
 
 }  // namespace quillbeck::win32

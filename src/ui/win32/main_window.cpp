@@ -34,14 +34,11 @@ ControlClass ClassOf(ui::ControlKind kind) {
   // keys never move the focus: only Tab and Shift+Tab do, in tab order.
   constexpr DWORD kStop = WS_TABSTOP | WS_GROUP;
   switch (kind) {
-    case ui::ControlKind::kLabel:
-      return {L"STATIC", kChild | SS_LEFT | SS_NOPREFIX, 0};
+    case ui::ControlKind::kLabel: return {L"STATIC", kChild | SS_LEFT | SS_NOPREFIX, 0};
     case ui::ControlKind::kTextBox:
       return {L"EDIT", kChild | kStop | ES_LEFT | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE};
-    case ui::ControlKind::kButton:
-      return {L"BUTTON", kChild | kStop | BS_PUSHBUTTON, 0};
-    case ui::ControlKind::kCheckBox:
-      return {L"BUTTON", kChild | kStop | BS_AUTOCHECKBOX, 0};
+    case ui::ControlKind::kButton: return {L"BUTTON", kChild | kStop | BS_PUSHBUTTON, 0};
+    case ui::ControlKind::kCheckBox: return {L"BUTTON", kChild | kStop | BS_AUTOCHECKBOX, 0};
     case ui::ControlKind::kPictureBox:
       // SS_CENTERIMAGE keeps the control at its own size around the icon.
       return {L"STATIC", kChild | SS_ICON | SS_CENTERIMAGE, 0};
@@ -50,11 +47,11 @@ ControlClass ClassOf(ui::ControlKind kind) {
 }
 
 HICON LoadProgramIcon(HINSTANCE instance, int size) {
-  auto icon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_QUILLBECK),
-                                            IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+  auto icon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_QUILLBECK), IMAGE_ICON,
+                                            size, size, LR_DEFAULTCOLOR));
   if (icon == nullptr) {
-    icon = static_cast<HICON>(CopyImage(LoadIconW(nullptr, IDI_APPLICATION),
-                                        IMAGE_ICON, size, size, 0));
+    icon = static_cast<HICON>(
+        CopyImage(LoadIconW(nullptr, IDI_APPLICATION), IMAGE_ICON, size, size, 0));
   }
   return icon;
 }
@@ -92,17 +89,16 @@ void MainWindow::Create(frmMain& form) {
   window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   window_class.lpszClassName = kClassName;
-  if (RegisterClassExW(&window_class) == 0 &&
-      GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+  if (RegisterClassExW(&window_class) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
     RaiseLastSystemError("RegisterClassExW");
   }
   taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
 
   dpi_ = GetDpiForSystem();
   const SIZE size = OuterSize(dpi_);
-  window_ = CreateWindowExW(kExStyle, kClassName, Utf8ToWide(ui::kCaption).c_str(), kStyle,
-                            CW_USEDEFAULT, CW_USEDEFAULT, size.cx, size.cy, nullptr, nullptr,
-                            instance_, this);
+  window_ =
+      CreateWindowExW(kExStyle, kClassName, Utf8ToWide(ui::kCaption).c_str(), kStyle, CW_USEDEFAULT,
+                      CW_USEDEFAULT, size.cx, size.cy, nullptr, nullptr, instance_, this);
   if (window_ == nullptr) RaiseLastSystemError("CreateWindowExW");
 
   // The dialog manager moves the focus in z-order, which is the order of
@@ -160,8 +156,8 @@ void MainWindow::LoadIcons(UINT dpi) {
   picture_icon_ = LoadProgramIcon(instance_, MulDiv(32, static_cast<int>(dpi), 96));
   SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big_icon_));
   SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_));
-  SendMessageW(Control(ControlId(kPicture1)), STM_SETICON,
-               reinterpret_cast<WPARAM>(picture_icon_), 0);
+  SendMessageW(Control(ControlId(kPicture1)), STM_SETICON, reinterpret_cast<WPARAM>(picture_icon_),
+               0);
 }
 
 void MainWindow::ApplyDpi(UINT dpi) {
@@ -175,11 +171,10 @@ void MainWindow::ApplyDpi(UINT dpi) {
        {ui::FontStyle::kCaption, ui::FontStyle::kField, ui::FontStyle::kButton}) {
     const ui::Font font = ui::FontOf(style);
     // A negative height asks for the character height, without leading.
-    fonts[static_cast<size_t>(style)] =
-        CreateFontW(-ui::TwipsToPixels(ui::FontTwips(font), d), 0, 0, 0, font.weight, FALSE, FALSE,
-                    FALSE, static_cast<BYTE>(ui::kFontCharset), OUT_DEFAULT_PRECIS,
-                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                    face.c_str());
+    fonts[static_cast<size_t>(style)] = CreateFontW(
+        -ui::TwipsToPixels(ui::FontTwips(font), d), 0, 0, 0, font.weight, FALSE, FALSE, FALSE,
+        static_cast<BYTE>(ui::kFontCharset), OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+        DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face.c_str());
   }
   for (const ui::Control& item : ui::kControls) {
     HWND child = Control(ControlId(item));
@@ -224,7 +219,8 @@ bool MainWindow::DebugChecked() const {
 
 void MainWindow::SetDebugChecked(bool checked) {
   // BM_SETCHECK sends no BN_CLICKED: the core runs chkDebug_Click itself.
-  SendMessageW(Control(ControlId(kChkDebug)), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+  SendMessageW(Control(ControlId(kChkDebug)), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED,
+               0);
 }
 
 std::string MainWindow::StartCaption() const { return Text(ControlId(kCmdStart)); }
@@ -291,8 +287,7 @@ void MainWindow::ShowMessageBox(const std::string& text, MessageIcon icon) {
     owner = nullptr;
     flags |= MB_SETFOREGROUND | MB_TOPMOST;
   }
-  MessageBoxW(owner, Utf8ToWide(text).c_str(), Utf8ToWide(ui::kMessageBoxTitle).c_str(),
-              flags);
+  MessageBoxW(owner, Utf8ToWide(text).c_str(), Utf8ToWide(ui::kMessageBoxTitle).c_str(), flags);
 }
 
 TrayChoice MainWindow::PopupTrayMenu() {
@@ -307,8 +302,8 @@ TrayChoice MainWindow::PopupTrayMenu() {
   // The menu only closes on a click elsewhere when its owner is in the
   // foreground, and only reopens reliably after a message has followed it.
   SetForegroundWindow(window_);
-  const UINT picked = static_cast<UINT>(
-      TrackPopupMenu(menu, TPM_RETURNCMD, point.x, point.y, 0, window_, nullptr));
+  const UINT picked =
+      static_cast<UINT>(TrackPopupMenu(menu, TPM_RETURNCMD, point.x, point.y, 0, window_, nullptr));
   PostMessageW(window_, WM_NULL, 0, 0);
   DestroyMenu(menu);
   if (picked == 0 || picked > ui::kTrayItems.size()) return TrayChoice::kNone;
@@ -324,8 +319,7 @@ void MainWindow::EndImmediately() {
   ExitProcess(0);
 }
 
-LRESULT CALLBACK MainWindow::Procedure(HWND window, UINT message, WPARAM wparam,
-                                       LPARAM lparam) {
+LRESULT CALLBACK MainWindow::Procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_NCCREATE) {
     auto* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
     auto* self = static_cast<MainWindow*>(create->lpCreateParams);
@@ -361,9 +355,7 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
         }
       }
       return 0;
-    case WM_CLOSE:
-      OnClose();
-      return 0;
+    case WM_CLOSE: OnClose(); return 0;
     case WM_QUERYENDSESSION:
       // The session may end; the program ends with it (WM_ENDSESSION).
       return TRUE;
@@ -397,8 +389,7 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       ApplyDpi(dpi);
       return 0;
     }
-    default:
-      return DefWindowProcW(window_, message, wparam, lparam);
+    default: return DefWindowProcW(window_, message, wparam, lparam);
   }
 }
 

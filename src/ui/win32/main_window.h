@@ -70,8 +70,7 @@ class MainWindow : public Window {
   void EndImmediately() override;
 
  private:
-  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wparam,
-                                    LPARAM lparam);
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
   void OnCommand(int id, int code, HWND control);
   void OnClose();
@@ -97,7 +96,7 @@ class MainWindow : public Window {
   // next show restores it.
   bool restore_on_show_ = false;
   int tray_retries_left_ = 0;
-  HWND focus_ = nullptr;  // the control that gets the focus back
+  HWND focus_ = nullptr;          // the control that gets the focus back
   std::array<HFONT, 4> fonts_{};  // indexed by ui::FontStyle
   HICON big_icon_ = nullptr;
   HICON small_icon_ = nullptr;
