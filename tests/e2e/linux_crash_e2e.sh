@@ -44,14 +44,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-ok() { echo "ok - $*"; }
-not_ok() { echo "not ok - $*"; failures=$((failures + 1)); }
-check() {  # check <description> <command...>
-  local what=$1
-  shift
-  if "$@"; then ok "$what"; else not_ok "$what"; fi
-}
+source "$(dirname "$0")/../support/checks.sh"
 start_program() {
   (cd / && exec "$install/quillbeck") >>"$work/quillbeck.log" 2>&1 &
   program_pid=$!

@@ -37,35 +37,11 @@ printf '[Quillbeck]\r\nFolder 1=%s\r\nShell 1="%s" "%s" picked\r\nDebug=1\r\n' \
 
 pids=()
 cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${pids[@]}"; do
-    for _ in $(seq 20); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -9 "$pid" 2>/dev/null
-  done
+  end_processes "${pids[@]}"
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-failures=0
-ok() { echo "ok - $*"; }
-not_ok() { echo "not ok - $*"; failures=$((failures + 1)); }
-check() {  # check <description> <command...>
-  local what=$1
-  shift
-  if "$@"; then ok "$what"; else not_ok "$what"; fi
-}
-
-# wait_for <seconds> <command...>: true as soon as the command succeeds.
-wait_for() {
-  local deadline=$((SECONDS + $1))
-  shift
-  while ((SECONDS < deadline)); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  "$@"
-}
+source "$(dirname "$0")/../support/checks.sh"
 
 # --- The display, the tray host and the program ---------------------------
 Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$work/display" 2>"$work/xvfb.log" &

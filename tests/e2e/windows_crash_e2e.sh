@@ -38,25 +38,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-pass() { echo "ok   - $*"; }
-fail() {
-  echo "FAIL - $*"
-  failures=$((failures + 1))
-}
-check() {
-  local what=$1
-  shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
-}
-wait_until() {
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ $SECONDS -lt $deadline ] || return 1
-    sleep 0.2
-  done
-}
+source "$(dirname "$0")/../support/checks.sh"
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 lines_in() {
   local n
@@ -76,7 +58,7 @@ fi
 # --- display --------------------------------------------------------------
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 pids+=($!)
-wait_until 10 test -s "$work/display" || { echo "Xvfb did not start" >&2; exit 1; }
+wait_for 10 test -s "$work/display" || { echo "Xvfb did not start" >&2; exit 1; }
 DISPLAY=":$(cat "$work/display")"
 export DISPLAY
 
@@ -115,7 +97,7 @@ gone() { ! kill -0 "$1" 2>/dev/null; }
 
 # --- the crash ------------------------------------------------------------
 start_program
-check "the program starts and ticks" wait_until 120 ticking
+check "the program starts and ticks" wait_for 120 ticking
 pid=$(program_pid)
 [ -n "$pid" ] || { echo "no process of Quillbeck.exe found" >&2; exit 1; }
 
@@ -135,15 +117,15 @@ done
 kill -9 "$pid"
 wait "$launcher" 2>/dev/null
 if [ -z "$caught" ]; then
-  fail "the copy was caught in the middle (it was over, or never began)"
+  not_ok "the copy was caught in the middle (it was over, or never began)"
   exit 1
 fi
-check "the program is killed" wait_until 20 gone "$pid"
+check "the program is killed" wait_for 20 gone "$pid"
 leftover=$(temporary_copies "$watch/Temp" | head -1)
 if [ -n "$leftover" ]; then
-  pass "the killed copy left its temporary file ($(stat -c %s "$leftover") of $((size_mib << 20)) bytes)"
+  ok "the killed copy left its temporary file ($(stat -c %s "$leftover") of $((size_mib << 20)) bytes)"
 else
-  fail "the killed copy left its temporary file"
+  not_ok "the killed copy left its temporary file"
 fi
 check "nothing lies in Temp under the file's own name" test ! -e "$watch/Temp/big.GDT"
 check "the source is still in the watched folder, whole" \
@@ -160,7 +142,7 @@ printf 'keep' >"$other/Temp/~quillbeck-00000abc-1234567.tmp"
 # --- the start after it ---------------------------------------------------
 : >"$debug_log"
 start_program
-check "started again, the program starts the command" wait_until 180 test -s "$record"
+check "started again, the program starts the command" wait_for 180 test -s "$record"
 check "the file arrived in Temp whole" test "$(checksum "$watch/Temp/big.GDT" 2>/dev/null)" = "$sum"
 check "and left the watched folder" test ! -e "$watch/big.GDT"
 sleep 6  # three more ticks: nothing may start again

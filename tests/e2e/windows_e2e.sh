@@ -33,28 +33,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-pass() { echo "ok   - $*"; }
-fail() {
-  echo "FAIL - $*"
-  echo "       window now: $(wp state)"
-  failures=$((failures + 1))
-}
-# check <description> <command...>
-check() {
-  local what=$1
-  shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
-}
-# wait_until <seconds> <command...>: polls every 0.2 s, bounded.
-wait_until() {
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ $SECONDS -lt $deadline ] || return 1
-    sleep 0.2
-  done
-}
+source "$(dirname "$0")/../support/checks.sh"
+on_failure() { echo "       window now: $(wp state)"; }
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 wp() { "$wine_run" --timeout 30 "$win_post" "$@" 2>/dev/null | tr -d '\r'; }
 state_has() { wp state | grep -q -- "$1"; }
@@ -78,11 +58,11 @@ done
 Xvfb ":$display" -screen 0 1280x1024x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 export DISPLAY=":$display"
-wait_until 10 xdpyinfo >/dev/null 2>&1 || { echo "Xvfb did not start" >&2; exit 1; }
+wait_for 10 xdpyinfo >/dev/null 2>&1 || { echo "Xvfb did not start" >&2; exit 1; }
 trayer --edge top --align right --widthtype pixel --width 120 --heighttype pixel \
   --height 24 >/dev/null 2>&1 &
 pids+=($!)
-wait_until 10 xdotool search --name '^panel$' >/dev/null 2>&1
+wait_for 10 xdotool search --name '^panel$' >/dev/null 2>&1
 
 # docked_icons: the Wine icons docked in the tray host, one "x y" (their
 # middle, on the screen) per line.
@@ -125,7 +105,7 @@ touch "$work/hold"
 "$wine_run" "$record_start" "$(windows_path "$work/keeper.txt")" --wait-while \
   "$(windows_path "$work/hold")" >/dev/null 2>&1 &
 pids+=($!)
-wait_until 90 test -s "$work/keeper.txt" || echo "the keeper did not start" >&2
+wait_for 90 test -s "$work/keeper.txt" || echo "the keeper did not start" >&2
 
 # --- start-up ---------------------------------------------------------------
 # With no window manager the keyboard focus follows the pointer: keep it over
@@ -135,14 +115,14 @@ xdotool mousemove 200 200
 main=$!
 pids+=($main)
 window_shows() { xdotool search --name '^Brindle$' >/dev/null 2>&1; }
-check "the window \"Brindle\" shows" wait_until 90 window_shows
+check "the window \"Brindle\" shows" wait_for 90 window_shows
 check "at normal size, the service running" \
-  wait_until 10 state_has 'visible=1 iconic=0 .*start=Stop Service'
+  wait_for 10 state_has 'visible=1 iconic=0 .*start=Stop Service'
 # Without a window manager Wine does not always activate a new window; a
 # click on a bare spot of it does, and the focus is then cmdStart's.
 read -r client_x client_y _ < <(wp rect 0)
 xdotool mousemove $((client_x + 4)) $((client_y + 4)) click 1 mousemove 200 200
-check "cmdStart has the focus" wait_until 10 state_has 'focus=100'
+check "cmdStart has the focus" wait_for 10 state_has 'focus=100'
 check "start-up created the missing Temp folders" \
   test -d "$work/watch1/Temp" -a -d "$work/watch2/Temp"
 startup_trace() {
@@ -150,10 +130,10 @@ startup_trace() {
 }
 check "start-up traced its four lines in order" \
   test "$(startup_trace)" = "Start Service,Load Settings,Done,Start Timer,"
-if wait_until 10 icon_count_is 1; then
-  pass "the tray icon is docked in the tray host"
+if wait_for 10 icon_count_is 1; then
+  ok "the tray icon is docked in the tray host"
 else
-  fail "the tray icon is docked in the tray host"
+  not_ok "the tray icon is docked in the tray host"
   tray_dump
 fi
 
@@ -164,16 +144,16 @@ fi
 # program's own message loop and the dialog manager.
 xdotool key Tab
 check "a real Tab moves the focus from cmdStart to txtFolder(1)" \
-  wait_until 5 state_has 'focus=111'
+  wait_for 5 state_has 'focus=111'
 wp key tab
-check "and the next to txtShell(1)" wait_until 5 state_has 'focus=121'
+check "and the next to txtShell(1)" wait_for 5 state_has 'focus=121'
 
 # --- the watch cycle ---------------------------------------------------------
 printf 'one' >"$work/watch1/a.GDT"
 printf 'two' >"$work/watch1/b.gdt"
 printf 'three' >"$work/watch2/c.Gdt"
 printf 'keep' >"$work/watch1/keep.txt"
-check "three files picked up, a command started for each" wait_until 20 has_lines "$record" slot 3
+check "three files picked up, a command started for each" wait_for 20 has_lines "$record" slot 3
 check "the files were moved into Temp whole" eval \
   'file_is "$work/watch1/Temp/a.GDT" one && file_is "$work/watch1/Temp/b.gdt" two &&
    file_is "$work/watch2/Temp/c.Gdt" three && [ ! -e "$work/watch1/a.GDT" ] &&
@@ -187,13 +167,13 @@ check "the tick traced file, copy, delete and shell" eval \
 
 # --- a close request hides the window; the service goes on ---------------------
 wp close
-check "a close request hides the window" wait_until 10 state_has 'visible=0'
+check "a close request hides the window" wait_for 10 state_has 'visible=0'
 check "and the program stays" alive "$main"
 printf 'four' >"$work/watch2/d.GDT"
-check "the service works on while hidden" wait_until 20 has_lines "$record" slot 4
+check "the service works on while hidden" wait_for 20 has_lines "$record" slot 4
 
 # --- the real tray icon: left clicks do nothing, a right click opens the menu ----
-wait_until 10 icon_count_is 1
+wait_for 10 icon_count_is 1
 read -r icon_x icon_y < <(docked_icons | head -1)
 if [ -n "${icon_x:-}" ]; then
   xdotool mousemove "$icon_x" "$icon_y" click 1 sleep 0.5 click --repeat 2 --delay 80 1
@@ -209,17 +189,17 @@ if [ -n "${icon_x:-}" ]; then
   }
   menu_rect=$(right_click_menu) || menu_rect=$(right_click_menu)
   if read -r mx my mw mh <<<"$menu_rect" && [ -n "${mh:-}" ]; then
-    pass "a real right click on the icon opens the menu"
+    ok "a real right click on the icon opens the menu"
     check "at the pointer" test $((icon_x - mx)) -le "$mw" -a $((my - icon_y)) -le 30
     # "Open" is the upper of the two items.
     xdotool mousemove $((mx + mw / 2)) $((my + mh / 4)) click 1
-    check "a real click on \"Open\" shows the window again" wait_until 10 state_has 'visible=1'
+    check "a real click on \"Open\" shows the window again" wait_for 10 state_has 'visible=1'
   else
-    fail "a real right click on the icon opens the menu"
+    not_ok "a real right click on the icon opens the menu"
     tray_dump
   fi
 else
-  fail "no docked icon to click"
+  not_ok "no docked icon to click"
 fi
 
 # --- the menu by messages: dismissing it, "Open" on a minimised window ------------
@@ -229,11 +209,11 @@ wp menu escape >/dev/null
 sleep 0.5
 check "a dismissed menu leaves the window as it was" state_has 'visible=1 iconic=0'
 wp minimize
-check "the window minimises" wait_until 10 state_has 'iconic=1'
+check "the window minimises" wait_for 10 state_has 'iconic=1'
 wp tray 516
 wp menu down return >/dev/null
 check "\"Open\" brings a minimised window back at normal size" \
-  wait_until 10 state_has 'visible=1 iconic=0'
+  wait_for 10 state_has 'visible=1 iconic=0'
 
 # --- Save by a real click, and its message box --------------------------------
 click_control 101
@@ -241,7 +221,7 @@ box=$(wp box wait)
 check "Save answers \"Successfully saved.\" in a box owned by the window" \
   grep -q 'owned=1 text=Successfully saved.' <<<"$box"
 printf 'five' >"$work/watch1/e.GDT"
-check "ticks go on while the box is open" wait_until 20 has_lines "$record" slot 5
+check "ticks go on while the box is open" wait_for 20 has_lines "$record" slot 5
 wp box >/dev/null
 check "Save wrote the eleven keys" eval \
   'grep -q "^Debug=1" "$app/Settings.ini" && grep -q "^Shell 2=.*slot2" "$app/Settings.ini" &&
@@ -249,9 +229,9 @@ check "Save wrote the eleven keys" eval \
 
 # --- Stop and Start by real clicks ----------------------------------------------
 click_control 100
-check "a click on \"Stop Service\" stops the service" wait_until 10 state_has 'start=Start Service'
+check "a click on \"Stop Service\" stops the service" wait_for 10 state_has 'start=Start Service'
 click_control 100
-check "a second click starts it again" wait_until 10 state_has 'start=Stop Service'
+check "a second click starts it again" wait_for 10 state_has 'start=Stop Service'
 
 # --- a second copy ends at once --------------------------------------------------
 "$wine_run" --timeout 60 "$app/Quillbeck.exe" >/dev/null 2>&1
@@ -259,22 +239,22 @@ status=$?
 check "a second copy ends by itself (status $status)" test "$status" -eq 0
 check "the first copy runs on, with one window" eval \
   'alive "$main" && [ "$(windows_named Brindle)" = 1 ]'
-if wait_until 10 icon_count_is 1; then pass "and one icon"; else fail "and one icon"; tray_dump; fi
+if wait_for 10 icon_count_is 1; then ok "and one icon"; else not_ok "and one icon"; tray_dump; fi
 
 # --- "Close" ends the program and takes the icon away -----------------------------
 wp tray 516
 wp menu down down return >/dev/null
-check "\"Close\" ends the program" wait_until 20 ended "$main"
-check "and its icon is gone from the tray" wait_until 10 icon_count_is 0
+check "\"Close\" ends the program" wait_for 20 ended "$main"
+check "and its icon is gone from the tray" wait_for 10 icon_count_is 0
 
 # --- the end of the session ends the program --------------------------------------
 "$wine_run" --timeout 900 "$app/Quillbeck.exe" >/dev/null 2>&1 &
 main=$!
 pids+=($main)
-wait_until 60 window_shows
+wait_for 60 window_shows
 answer=$(wp endsession)
 check "the program lets the session end" grep -q 'query=1' <<<"$answer"
-check "and ends with it" wait_until 20 ended "$main"
+check "and ends with it" wait_for 20 ended "$main"
 
 # --- a failed start-up step: a file named Temp in a watched folder -------------------
 printf '[Quillbeck]\r\nFolder 1=%s\r\nShell 1=x\r\n' "$(windows_path "$work/watch3")" \
@@ -284,8 +264,8 @@ main=$!
 pids+=($main)
 box=$(wp box)
 check "a failed start-up shows the trap's box, standing alone" grep -q 'owned=0 text=.* - ' <<<"$box"
-check "and logs it under Form_Load" wait_until 10 grep -q 'Form_Load' "$app/Logs/Error.log"
-check "the window is shown after it all the same" wait_until 20 state_has 'visible=1'
+check "and logs it under Form_Load" wait_for 10 grep -q 'Form_Load' "$app/Logs/Error.log"
+check "the window is shown after it all the same" wait_for 20 state_has 'visible=1'
 rm -f "$work/hold"
 
 if [ "$failures" -gt 0 ]; then

@@ -18,38 +18,15 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillbeck-deb.XXXXXX")
 pids=()
 cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${pids[@]}"; do
-    for _ in $(seq 20); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -9 "$pid" 2>/dev/null
-  done
+  end_processes "${pids[@]}"
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-passed=0 failed=0
-ok() { echo "ok - $*"; passed=$((passed + 1)); }
-not_ok() { echo "not ok - $*"; failed=$((failed + 1)); }
-check() {  # check <description> <command...>
-  local what=$1
-  shift
-  if "$@"; then ok "$what"; else not_ok "$what"; fi
-}
+source "$(dirname "$0")/../support/checks.sh"
 finish() {
-  echo "packaging: $passed passed, $failed failed"
-  [ "$failed" -eq 0 ]
+  echo "packaging: $passed passed, $failures failed"
+  [ "$failures" -eq 0 ]
   exit
-}
-# wait_for <seconds> <command...>: true as soon as the command succeeds.
-wait_for() {
-  local deadline=$((SECONDS + $1))
-  shift
-  while ((SECONDS < deadline)); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  "$@"
 }
 
 version=$(sed -n 's/^project(Quillbeck VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
@@ -177,7 +154,7 @@ check "Save reports its success in a message box" wait_for 10 message_box
 check "nothing was written beside the program" \
   test "$(ls -A "$extracted/usr/bin")" = quillbeck
 
-if ((failed > 0)); then
+if ((failures > 0)); then
   echo "--- quillbeck output"; cat "$work/quillbeck.log"
   echo "--- Settings.ini"; cat "$config/Settings.ini" 2>/dev/null
   echo "--- Debug.log"; cat "$debug_log" 2>/dev/null

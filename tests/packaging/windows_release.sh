@@ -34,31 +34,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-passed=0
-failed=0
-check() {
-  local what=$1
-  shift
-  if "$@"; then
-    echo "ok   - $what"
-    passed=$((passed + 1))
-  else
-    echo "FAIL - $what"
-    failed=$((failed + 1))
-  fi
-}
-# wait_until <seconds> <command...>: polls every 0.2 s, bounded.
-wait_until() {
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ "$SECONDS" -lt "$deadline" ] || return 1
-    sleep 0.2
-  done
-}
+source "$(dirname "$0")/../support/checks.sh"
 finish() {
-  echo "packaging: $passed passed, $failed failed"
-  [ "$failed" -eq 0 ]
+  echo "packaging: $passed passed, $failures failed"
+  [ "$failures" -eq 0 ]
   exit
 }
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
@@ -73,11 +52,11 @@ IFS=. read -r major minor patch <<<"$version"
 newer="$major.$minor.$((patch + 1))"
 newest="$major.$minor.$((patch + 2))"
 "$root/packaging/windows/build-release" "$build" "$work/dist" >/dev/null \
-  || { echo "build-release failed"; failed=1; finish; }
+  || { echo "build-release failed"; failures=$((failures + 1)); finish; }
 QUILLBECK_RELEASE_VERSION=$newer "$root/packaging/windows/build-release" "$build" "$work/newer" \
-  >/dev/null || { echo "build-release of $newer failed"; failed=1; finish; }
+  >/dev/null || { echo "build-release of $newer failed"; failures=$((failures + 1)); finish; }
 QUILLBECK_RELEASE_VERSION=$newest "$root/packaging/windows/build-release" "$build" "$work/newest" \
-  >/dev/null || { echo "build-release of $newest failed"; failed=1; finish; }
+  >/dev/null || { echo "build-release of $newest failed"; failures=$((failures + 1)); finish; }
 msi="$work/dist/Quillbeck-$version-win64.msi"
 zip="$work/dist/Quillbeck-$version-win64.zip"
 newer_msi="$work/newer/Quillbeck-$newer-win64.msi"
@@ -113,7 +92,7 @@ local_unix=$(wine winepath -u "$local_appdata")
 appdata_unix=$(wine winepath -u "$appdata")
 if [ ! -d "$local_unix" ] || [ ! -d "$appdata_unix" ]; then
   echo "no profile folders in the prefix ('$local_appdata', '$appdata')"
-  failed=1
+  failures=$((failures + 1))
   finish
 fi
 folder="$local_unix/Programs/Quillbeck"
@@ -163,12 +142,12 @@ printf '[Quillbeck]\r\nDebug=1\r\nFolder 1=%s\r\nShell 1=%s %s picked\r\n' \
 "$wineserver" -k >/dev/null 2>&1
 "$wine_run" --headless --timeout 120 wineboot </dev/null >/dev/null 2>&1 &
 check "a session start runs the installed program through the Run value" \
-  wait_until 90 test -d "$work/watch/Temp"
+  wait_for 90 test -d "$work/watch/Temp"
 printf 'payload' >"$work/watch/one.GDT"
 check "it moves a .GDT file into Temp and starts the slot's command" eval \
-  'wait_until 30 lines_in "$record" picked 1 && file_is "$work/watch/Temp/one.GDT" payload &&
+  'wait_for 30 lines_in "$record" picked 1 && file_is "$work/watch/Temp/one.GDT" payload &&
    [ ! -e "$work/watch/one.GDT" ]'
-check "it writes its trace into Logs beside itself" wait_until 10 grep -q 'one.GDT' "$folder/Logs/Debug.log"
+check "it writes its trace into Logs beside itself" wait_for 10 grep -q 'one.GDT' "$folder/Logs/Debug.log"
 "$wineserver" -k >/dev/null 2>&1
 wait 2>/dev/null
 # The user's own files, as the upgrade and the uninstall must leave them.
@@ -235,11 +214,11 @@ printf '[Quillbeck]\r\nDebug=1\r\nFolder 1=%s\r\nShell 1=%s %s from-zip\r\n' \
   "$(windows_path "$work/zipwatch")" "$(windows_path "$record_start")" "$(windows_path "$record")" \
   >"$unpacked/Settings.ini"
 "$wine_run" --headless --timeout 300 "$unpacked/Quillbeck.exe" </dev/null >/dev/null 2>&1 &
-check "the zip's exe starts and makes the watched folder's Temp" wait_until 90 test -d "$work/zipwatch/Temp"
+check "the zip's exe starts and makes the watched folder's Temp" wait_for 90 test -d "$work/zipwatch/Temp"
 printf 'zipped' >"$work/zipwatch/two.gdt"
 check "and picks up a file, starting the command" eval \
-  'wait_until 30 lines_in "$record" from-zip 1 && file_is "$work/zipwatch/Temp/two.gdt" zipped'
-check "its Logs folder is beside it" wait_until 10 grep -q 'two.gdt' "$unpacked/Logs/Debug.log"
+  'wait_for 30 lines_in "$record" from-zip 1 && file_is "$work/zipwatch/Temp/two.gdt" zipped'
+check "its Logs folder is beside it" wait_for 10 grep -q 'two.gdt' "$unpacked/Logs/Debug.log"
 "$wineserver" -k >/dev/null 2>&1
 wait 2>/dev/null
 
