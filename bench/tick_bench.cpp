@@ -404,22 +404,25 @@ int Pickup(const std::string& work, int files, int rounds) {
   return 0;
 }
 
+// WriteLargeFile() writes `mib` MiB of random bytes (from `seed`) to `path`.
+void WriteLargeFile(const std::string& path, int mib, unsigned seed) {
+  const std::string chunk = RandomBytes(std::size_t{1} << 20, seed);
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) Die("create " + path);
+  for (int i = 0; i < mib; ++i) {
+    if (write(fd, chunk.data(), chunk.size()) != static_cast<ssize_t>(chunk.size())) {
+      Die("write " + path);
+    }
+  }
+  close(fd);
+}
+
 int Large(const std::string& work, int mib, int rounds) {
   Folder folder(work, "large");
   const std::string source = folder.path() + "/big.GDT";
   const std::string in_temp = folder.path() + "/Temp/big.GDT";
   const std::string copy = folder.path() + "/Temp/big-copy.GDT";
-  {
-    const std::string chunk = RandomBytes(std::size_t{1} << 20, 2);
-    const int fd = open(source.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) Die("create " + source);
-    for (int i = 0; i < mib; ++i) {
-      if (write(fd, chunk.data(), chunk.size()) != static_cast<ssize_t>(chunk.size())) {
-        Die("write " + source);
-      }
-    }
-    close(fd);
-  }
+  WriteLargeFile(source, mib, 2);
   SyncAll();
   ReadThrough(source);  // warm the page cache once, for all
   std::vector<double> tick, cp, cp_sync, cp_rm, cp_sync_rm;
@@ -498,17 +501,7 @@ int Clone(const std::string& work, int mib, int rounds) {
   const std::string source = folder.path() + "/big.GDT";
   const std::string in_temp = folder.path() + "/Temp/big.GDT";
   const std::string copy = folder.path() + "/Temp/big-copy.GDT";
-  {
-    const std::string chunk = RandomBytes(std::size_t{1} << 20, 3);
-    const int fd = open(source.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) Die("create " + source);
-    for (int i = 0; i < mib; ++i) {
-      if (write(fd, chunk.data(), chunk.size()) != static_cast<ssize_t>(chunk.size())) {
-        Die("write " + source);
-      }
-    }
-    close(fd);
-  }
+  WriteLargeFile(source, mib, 3);
   SyncAll();
   std::vector<double> tick, cp, cp_sync_rm;
   for (int round = 0; round < rounds; ++round) {
