@@ -23,11 +23,7 @@ cleanup() {
 }
 trap cleanup EXIT
 source "$(dirname "$0")/../support/checks.sh"
-finish() {
-  echo "packaging: $passed passed, $failures failed"
-  [ "$failures" -eq 0 ]
-  exit
-}
+checks_name=packaging
 
 version=$(sed -n 's/^project(Quillbeck VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 if [ $# -ge 1 ]; then

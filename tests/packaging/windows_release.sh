@@ -35,11 +35,7 @@ cleanup() {
 trap cleanup EXIT
 
 source "$(dirname "$0")/../support/checks.sh"
-finish() {
-  echo "packaging: $passed passed, $failures failed"
-  [ "$failures" -eq 0 ]
-  exit
-}
+checks_name=packaging
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 wine() { "$wine_run" --headless --timeout 300 "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 same_file() { [ -f "$1" ] && [ -f "$2" ] && cmp -s "$1" "$2"; }

@@ -37,6 +37,14 @@ wait_for() {
   "$@"
 }
 
+# finish: the closing line "<checks_name>: N passed, M failed", then the end
+# of the script, with status 0 only when no check failed.
+finish() {
+  echo "${checks_name:-checks}: $passed passed, $failures failed"
+  [ "$failures" -eq 0 ]
+  exit
+}
+
 # end_processes <pid...>: asks each to end, gives it two seconds, then kills it.
 end_processes() {
   local pid

@@ -32,14 +32,14 @@ QString FontFamily() {
 
 QFont StyleFont(ui::FontStyle style) {
   // A control without a style of its own shows the field's.
-  const ui::Font spec = ui::FontOf(style == ui::FontStyle::kNone ? ui::FontStyle::kField : style);
+  const ui::Font style_font = ui::FontOf(style == ui::FontStyle::kNone ? ui::FontStyle::kField : style);
   QFont font(FontFamily());
   font.setItalic(false);
   font.setUnderline(false);
   font.setStrikeOut(false);
-  font.setPointSizeF(spec.centipoints / 100.0);
+  font.setPointSizeF(style_font.centipoints / 100.0);
   // Qt's weights are the same 100-to-900 scale: 400 regular, 700 bold.
-  font.setWeight(static_cast<QFont::Weight>(spec.weight));
+  font.setWeight(static_cast<QFont::Weight>(style_font.weight));
   return font;
 }
 
