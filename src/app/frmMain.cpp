@@ -33,8 +33,8 @@ void frmMain::Form_Load() {
     }
 
     auto read = [&](const std::string& key, const std::string& default_value) {
-      return modINI::ReadINI(platform_.profile, modINI::kSection, key, default_value,
-                             modINI::SettingsPath(platform_.settings_folder), modINI::kBufferSize);
+      return modINI::ReadWholeINI(platform_.profile, modINI::kSection, key, default_value,
+                                  modINI::SettingsPath(platform_.settings_folder));
     };
 
     global_.bDebug = modINI::ToBoolean(read(modINI::kDebugKey, "0"));
@@ -74,12 +74,20 @@ void frmMain::cmdSave_Click() {
       platform_.profile.WriteString(modINI::kSection, key, value,
                                     modINI::SettingsPath(platform_.settings_folder));
     };
+    // Every value is checked before any is written: one that the file could
+    // not give back as it stands stops the save with the file untouched.
+    const std::string debug_value = window_.DebugChecked() ? "1" : "0";
+    for (std::int16_t slot = 1; slot <= modINI::kSlotCount; ++slot) {
+      platform_.profile.CheckValue(modINI::FolderKey(slot), window_.FolderText(slot));
+      platform_.profile.CheckValue(modINI::ShellKey(slot), window_.ShellText(slot));
+    }
+    platform_.profile.CheckValue(modINI::kDebugKey, debug_value);
     for (std::int16_t slot = 1; slot <= modINI::kSlotCount; ++slot) {
       write(modINI::FolderKey(slot), window_.FolderText(slot));
       write(modINI::ShellKey(slot), window_.ShellText(slot));
     }
     global_.bDebug = window_.DebugChecked();
-    write(modINI::kDebugKey, global_.bDebug ? "1" : "0");
+    write(modINI::kDebugKey, debug_value);
     window_.ShowMessageBox("Successfully saved.", MessageIcon::kInformation);
   });
 }

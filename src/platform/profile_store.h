@@ -38,10 +38,17 @@ class ProfileStore {
                                   const std::string& default_value, std::string& buffer,
                                   std::uint32_t size, const std::string& path) = 0;
 
+  // CheckValue() raises RuntimeError, naming `key`, when the file could not
+  // hold `value` as it stands, so that it would read back otherwise: a line
+  // break or a zero anywhere; on Windows also a character that the ANSI code
+  // page lacks. It writes nothing, so a caller can check every value before
+  // it writes any.
+  virtual void CheckValue(const std::string& key, const std::string& value) = 0;
+
   // WriteString() makes `key` in `section` of the file at `path` hold
   // `value`. Raises RuntimeError when the file cannot be written (read-only,
-  // no access to the folder) or when the value, key or section holds a line
-  // break, which the file could not hold.
+  // no access to the folder) or when the value, key or section is one that
+  // CheckValue() refuses.
   virtual void WriteString(const std::string& section, const std::string& key,
                            const std::string& value, const std::string& path) = 0;
 };

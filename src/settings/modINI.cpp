@@ -19,14 +19,42 @@ std::string SettingsPath(const std::string& settings_folder) {
   return settings_folder + PathSeparator() + "Settings.ini";
 }
 
+namespace {
+
+// ReadIntoBuffer() is what ReadINI() reads with a buffer of `size`, and
+// `placed`, how many characters the store placed.
+std::string ReadIntoBuffer(ProfileStore& store, const std::string& section, const std::string& key,
+                           const std::string& default_value, const std::string& path,
+                           std::uint32_t size, std::uint32_t& placed) {
+  std::string buffer(size, ' ');
+  placed = store.GetString(section, key, default_value, buffer, size, path);
+  return buffer.substr(0, placed);
+}
+
+}  // namespace
+
 std::string ReadINI(ProfileStore& store, const std::string& section, const std::string& key,
                     const std::string& default_value, const std::string& path, std::int16_t size) {
   // A size below one leaves no room even for the terminating zero.
   if (size < 1) return std::string();
-  std::string buffer(static_cast<std::size_t>(size), ' ');
-  const std::uint32_t placed =
-      store.GetString(section, key, default_value, buffer, static_cast<std::uint32_t>(size), path);
-  return buffer.substr(0, placed);
+  std::uint32_t placed = 0;
+  return ReadIntoBuffer(store, section, key, default_value, path, static_cast<std::uint32_t>(size),
+                        placed);
+}
+
+std::string ReadWholeINI(ProfileStore& store, const std::string& section, const std::string& key,
+                         const std::string& default_value, const std::string& path) {
+  // A value that leaves room in the buffer was not cut. On Windows the count
+  // is of UTF-8 bytes, which may outnumber the code page's characters, so a
+  // value may be read once more than needed, never cut.
+  constexpr std::uint32_t kLargest = std::uint32_t{1} << 24;
+  std::uint32_t size = static_cast<std::uint32_t>(kBufferSize);
+  for (;;) {
+    std::uint32_t placed = 0;
+    std::string value = ReadIntoBuffer(store, section, key, default_value, path, size, placed);
+    if (placed + 1 < size || size >= kLargest) return value;
+    size *= 2;
+  }
 }
 
 namespace {

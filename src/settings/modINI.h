@@ -34,6 +34,12 @@ std::string SettingsPath(const std::string& settings_folder);
 std::string ReadINI(ProfileStore& store, const std::string& section, const std::string& key,
                     const std::string& default_value, const std::string& path, std::int16_t size);
 
+// ReadWholeINI() is ReadINI() with a buffer of kBufferSize, read again with
+// twice the buffer for as long as the value fills it, so a value comes back
+// whole whatever its length (a long command line included).
+std::string ReadWholeINI(ProfileStore& store, const std::string& section, const std::string& key,
+                         const std::string& default_value, const std::string& path);
+
 // ToBoolean() is the truth-value conversion of the "Debug" value: a number
 // gives false for zero and true otherwise ("0"; "1", "-1", "2"); the words
 // True and False in any letter case give true and false; any other text,

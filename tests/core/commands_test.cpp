@@ -77,6 +77,41 @@ TEST_F(CommandsTest, SavedSettingsComeBackAtTheNextStart) {
   EXPECT_EQ(next_window.start_caption, "Stop Service");
 }
 
+// Values the settings file could not give back as they stand: Save checks
+// all eleven before it writes any, so the file stays exactly as it was.
+struct UnsavableValue {
+  const char* key;
+  std::string text;
+};
+
+class UnsavableValueTest : public CoreTest, public ::testing::WithParamInterface<UnsavableValue> {};
+
+TEST_P(UnsavableValueTest, IsRefusedByKeyAndTheFileIsUntouched) {
+  const std::string before = "[Quillbeck]\r\nFolder 1=before\r\nDebug=0\r\n";
+  WriteFile(SettingsPath(), before);
+  for (int slot = 1; slot <= 5; ++slot) window.folder[slot] = "F" + std::to_string(slot);
+  const std::string key = GetParam().key;
+  const int slot = key.back() - '0';
+  (key.starts_with("Shell") ? window.shell : window.folder)[slot] = GetParam().text;
+
+  form.cmdSave_Click();
+
+  EXPECT_EQ(ReadFile(SettingsPath()), before);
+  ASSERT_EQ(window.boxes.size(), 1u);
+  EXPECT_NE(window.boxes[0].text, "Successfully saved.");
+  ASSERT_EQ(ErrorLines().size(), 1u);
+  EXPECT_NE(ErrorLines()[0].find(key), std::string::npos) << ErrorLines()[0];
+  EXPECT_NE(ErrorLines()[0].find(" - cmdSave_Click"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, UnsavableValueTest,
+                         ::testing::Values(
+#ifdef _WIN32
+                             // A Western code page has no Cyrillic letters.
+                             UnsavableValue{"Folder 3", "C:\\\xd0\x9e\xd0\xb1\xd0\xbc\xd0\xb5\xd0\xbd"},
+#endif
+                             UnsavableValue{"Shell 5", "first line\nsecond line"}));
+
 // A settings file that cannot be written: read-only (refused on both systems,
 // for root too, as the read-only attribute is on Windows), or a folder
 // standing where the file belongs.

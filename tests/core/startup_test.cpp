@@ -165,11 +165,15 @@ TEST_F(StartupTest, SecondCopyEndsAtOnceBeforeReadingAnything) {
   EXPECT_FALSE(fs->FolderExists(folder + PathSeparator() + "Temp"));
 }
 
-TEST_F(StartupTest, ValuesLongerThanTheBufferAreCutTo255Characters) {
-  const std::string long_command(300, 'c');
-  WriteFile(SettingsPath(), "[Quillbeck]\r\nShell 4=" + long_command + "\r\n");
+TEST_F(StartupTest, ValuesOfAnyLengthComeBackWhole) {
+  // A Windows command line may be 32,767 characters long.
+  std::string long_command = "run";
+  for (int i = 0; long_command.size() < 33000; ++i) long_command += " argument" + std::to_string(i);
+  WriteFile(SettingsPath(), "[Quillbeck]\r\nShell 4=" + long_command + "\r\nFolder 4=" +
+                                std::string(255, 'f') + "\r\n");
   form.Form_Load();
-  EXPECT_EQ(window.shell[4], long_command.substr(0, 255));
+  EXPECT_EQ(window.shell[4], long_command);
+  EXPECT_EQ(window.folder[4], std::string(255, 'f'));
 }
 
 }  // namespace

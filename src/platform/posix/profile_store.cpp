@@ -117,12 +117,18 @@ class PosixProfileStore : public ProfileStore {
     return static_cast<std::uint32_t>(count);
   }
 
-  void WriteString(const std::string& section, const std::string& key, const std::string& value,
-                   const std::string& path) override {
-    if (ProfileTextHoldsLineBreak(section) || ProfileTextHoldsLineBreak(key) ||
-        ProfileTextHoldsLineBreak(value)) {
+  void CheckValue(const std::string& key, const std::string& value) override {
+    // The file holds any other text as it stands.
+    if (ProfileTextHoldsLineBreak(value) || value.find('\0') != std::string::npos) {
       throw RuntimeError(EINVAL, "A settings value cannot hold a line break: " + key);
     }
+  }
+
+  void WriteString(const std::string& section, const std::string& key, const std::string& value,
+                   const std::string& path) override {
+    CheckValue(key, section);
+    CheckValue(key, key);
+    CheckValue(key, value);
     if (path.empty() || path.find('\0') != std::string::npos) RaiseSystemError(EINVAL, path);
     std::string contents;
     if (access(path.c_str(), F_OK) == 0) {

@@ -66,15 +66,26 @@ class Win32ProfileStore final : public ProfileStore {
     return static_cast<std::uint32_t>(value.size());
   }
 
-  void WriteString(const std::string& section, const std::string& key, const std::string& value,
-                   const std::string& path) override {
+  void CheckValue(const std::string& key, const std::string& value) override {
     // A line break would end the line early and spill the rest into the file
     // as lines of their own; a zero would silently cut the text.
-    for (const std::string* text : {&section, &key, &value}) {
-      if (ProfileTextHoldsLineBreak(*text) || text->find('\0') != std::string::npos)
-        throw RuntimeError(ERROR_INVALID_PARAMETER,
-                           "A settings value cannot hold a line break: " + key);
-    }
+    if (ProfileTextHoldsLineBreak(value) || value.find('\0') != std::string::npos)
+      throw RuntimeError(ERROR_INVALID_PARAMETER,
+                         "A settings value cannot hold a line break: " + key);
+    // The file is written in the ANSI code page: a character it lacks would
+    // be written as "?" and read back as another text.
+    bool lossless = false;
+    win32::Utf8ToAnsi(value, &lossless);
+    if (!lossless)
+      throw RuntimeError(ERROR_NO_UNICODE_TRANSLATION,
+                         "A settings value holds a character that the system's code page cannot "
+                         "hold: " +
+                             key);
+  }
+
+  void WriteString(const std::string& section, const std::string& key, const std::string& value,
+                   const std::string& path) override {
+    for (const std::string* text : {&section, &key, &value}) CheckValue(key, *text);
     // Windows refuses to write a read-only file; saying so here keeps that
     // true where the attribute is not enforced for every user (Wine run as
     // root maps it to permission bits, which root passes).
