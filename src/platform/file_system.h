@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,12 +19,27 @@ struct FileEntry {
   std::string Path;  // the folder path as given, the separator, and Name
 };
 
+// What a copy read: which file it was (its device or volume and its number
+// there) and the state it was in (size, last-write time). Two stamps are
+// equal only for the same file unchanged.
+struct FileStamp {
+  std::uint64_t device = 0;
+  std::uint64_t file = 0;
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // in the system's own units
+  bool operator==(const FileStamp&) const = default;
+};
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
   // FolderExists() is true when a folder of that path exists; false for an
   // empty or malformed path, a file, or anything that cannot be examined.
+  // It answers within half a second: a folder whose test takes longer (a
+  // share whose server has gone) counts as missing, and while that test is
+  // still outstanding, every later one of the same path answers false at
+  // once, so no folder holds more than one waiting test.
   virtual bool FolderExists(const std::string& path) = 0;
 
   // CreateFolder() creates the folder, whose parent must exist. Raises when
@@ -48,15 +64,27 @@ class FileSystem {
   // destination already exists or the move fails.
   virtual void Move(const std::string& from, const std::string& to) = 0;
 
-  // CopyFile() copies `from` to `to`. The destination appears whole or not at
-  // all: the bytes are written under a temporary name beside it that does not
-  // end in ".GDT" and then renamed over it in one step. With `overwrite` an
-  // existing destination is replaced even when it is read-only; without it an
+  // CopyFile() copies `from` to `to` and returns the stamp of the source as
+  // it was copied. The destination appears whole or not at all: the bytes
+  // are written under a temporary name beside it that does not end in ".GDT"
+  // and then renamed over it in one step. With `overwrite` an existing
+  // destination is replaced even when it is read-only; without it an
   // existing destination raises. A source that another process still holds
-  // open for writing counts as locked and raises (on Linux a read lease tells
-  // it; Windows refuses the share by itself). Symbolic links are not followed
-  // on Linux.
-  virtual void CopyFile(const std::string& from, const std::string& to, bool overwrite) = 0;
+  // open for writing counts as locked and raises (on Linux a read lease
+  // tells it; Windows refuses the share by itself). Symbolic links are not
+  // followed on Linux, and the destination's folder is never a link: a
+  // folder that is a symbolic link, a junction or another reparse point
+  // raises, naming it.
+  //
+  // Where no lease can vouch for the source (Linux: a network or FUSE file
+  // system, or a lease refused for another reason than a writer here), a
+  // writer may be at work where this machine cannot see it. Such a source
+  // is copied only once it has stayed the same (device, file number, size,
+  // last-write time) since the previous call for its path, and only if it
+  // stays so while it is copied; otherwise nothing is done and nothing is
+  // returned: the file is still arriving, which is no failure.
+  virtual std::optional<FileStamp> CopyFile(const std::string& from, const std::string& to,
+                                            bool overwrite) = 0;
 
   // RemoveAbandonedCopies() removes from `folder` every temporary copy that
   // CopyFile() began there and that no living copy of Quillbeck still writes
@@ -69,6 +97,12 @@ class FileSystem {
   // DeleteFile() removes a file; with `force` a read-only file is removed too.
   // Raises when the file is missing or cannot be removed.
   virtual void DeleteFile(const std::string& path, bool force) = 0;
+
+  // DeleteCopiedFile() removes the file that CopyFile() copied, read-only or
+  // not, but only while the file at `path` is still the one described by
+  // `copied`: one put there under the same name since, or changed since,
+  // stays, and the call raises as for a file locked by another process.
+  virtual void DeleteCopiedFile(const std::string& path, const FileStamp& copied) = 0;
 
   // AppendText() opens the file for appending (creating it when missing),
   // writes `text` and closes it again: nothing stays open between calls. On

@@ -3,6 +3,7 @@
 #include "watch/watch_cycle.h"
 
 #include <cctype>
+#include <optional>
 
 #include "platform/file_system.h"
 
@@ -50,10 +51,15 @@ void RunWatchCycle(Platform& platform, Global& global, Window& window) {
       global.Trace("File: " + file.Name);
       global.Trace("Copy " + file.Name + " in " + window.FolderText(slot) + separator + "Temp" +
                    separator);
-      fs.CopyFile(file.Path, window.FolderText(slot) + separator + "Temp" + separator + file.Name,
-                  true);
+      const std::optional<FileStamp> copied = fs.CopyFile(
+          file.Path, window.FolderText(slot) + separator + "Temp" + separator + file.Name, true);
+      // A file on a share that is still changing is left for a later tick:
+      // it is arriving, which is no fault.
+      if (!copied) continue;
       global.Trace("Delete " + file.Path);
-      fs.DeleteFile(file.Path, true);
+      // Only the file that was copied goes: one put there under the same
+      // name meanwhile stays for the next tick.
+      fs.DeleteCopiedFile(file.Path, *copied);
       global.Trace("Shell " + window.ShellText(slot));
       platform.launcher.Launch(window.ShellText(slot));
       global.Trace("Done");

@@ -35,27 +35,34 @@ std::string FolderOf(const std::string& path) {
 void SyncFolderOf(const std::string& path) {
   const int folder = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder < 0) return;
-  const bool failed = fsync(folder) != 0 && errno == EIO;
+  SyncFolder(folder, path);
   close(folder);
-  if (failed) RaiseSystemError(EIO, path);
+}
+
+void SyncFolder(int folder, const std::string& context) {
+  if (fsync(folder) != 0 && errno == EIO) RaiseSystemError(EIO, context);
 }
 
 bool RenameNoReplace(const char* from, const char* to) {
-  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+  return RenameNoReplaceAt(AT_FDCWD, from, AT_FDCWD, to);
+}
+
+bool RenameNoReplaceAt(int from_folder, const char* from, int to_folder, const char* to) {
+  if (renameat2(from_folder, from, to_folder, to, RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS) return false;
   // A file system without the flag: a hard link cannot replace anything.
-  if (link(from, to) == 0) {
-    unlink(from);
+  if (linkat(from_folder, from, to_folder, to, 0) == 0) {
+    unlinkat(from_folder, from, 0);
     return true;
   }
   if (errno == EEXIST) return false;
   // Nor hard links (or a folder is moved): test, then rename.
   struct stat st;
-  if (lstat(to, &st) == 0) {
+  if (fstatat(to_folder, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
     errno = EEXIST;
     return false;
   }
-  return rename(from, to) == 0;
+  return renameat(from_folder, from, to_folder, to) == 0;
 }
 
 // Who owns a file beside, provably, across processes and installations:
@@ -87,30 +94,64 @@ constexpr std::size_t kSuffixLength = 12;
 constexpr std::size_t kMaxNameLength = 200;
 constexpr time_t kEmptyFileGrace = 60;  // seconds
 
-void LockExclusively(int fd) {
-  while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+// LockExclusively() takes the writer's lock on a file it has just created,
+// without waiting: only someone else who opened the new file at once can
+// hold it, and the tick must not wait for them. False when it is held.
+bool LockExclusively(int fd) {
+  for (;;) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno == EINTR) continue;
+    // A file system without locks: the writer goes on without one.
+    return errno != EWOULDBLOCK;
   }
 }
 
 }  // namespace
 
-FileBeside::FileBeside(const std::string& destination, mode_t mode) : destination_(destination) {
+FileBeside::FileBeside(const std::string& destination, mode_t mode, Folder folder)
+    : destination_(destination) {
   const std::size_t slash = destination.rfind('/');
-  const std::string folder = slash == std::string::npos ? "" : destination.substr(0, slash + 1);
-  std::string name = destination.substr(slash == std::string::npos ? 0 : slash + 1);
+  const std::string folder_path =
+      slash == std::string::npos ? "." : destination.substr(0, slash == 0 ? 1 : slash);
+  name_ = destination.substr(slash == std::string::npos ? 0 : slash + 1);
+  // The folder is held open from here to the rename, so the file is created
+  // and named in the very folder that was checked, whatever happens to its
+  // path meanwhile.
+  const int no_follow = folder == Folder::kNeverALink ? O_NOFOLLOW : 0;
+  folder_ = open(folder_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | no_follow);
+  if (folder_ < 0) {
+    if (errno == ELOOP && no_follow != 0) {
+      throw RuntimeError(ELOOP, "The folder is a symbolic link, which is never written through: " +
+                                    folder_path);
+    }
+    RaiseLastSystemError(destination);
+  }
+  std::string stem = name_;
   // Room for the hidden-file dot and the suffix within a name's 255 bytes.
-  if (name.size() > kMaxNameLength) name.resize(kMaxNameLength);
+  if (stem.size() > kMaxNameLength) stem.resize(kMaxNameLength);
   // The owner may always read and write the file while it is filled, so
   // that a sweeper running as the owner can open an abandoned one.
   const mode_t creation = (mode & 07777) | 0600;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    path_ = folder + "." + name + kMark + RandomSuffix() + kEnd;
-    fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, creation);
-    if (fd_ >= 0) break;
-    if (errno != EEXIST) RaiseLastSystemError(destination);
+  int error = EEXIST;
+  for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+    temporary_name_ = "." + stem + kMark + RandomSuffix() + kEnd;
+    fd_ = openat(folder_, temporary_name_.c_str(),
+                 O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, creation);
+    if (fd_ < 0) {
+      if (errno != EEXIST) RaiseLastSystemError(destination);
+      continue;
+    }
+    if (!LockExclusively(fd_)) {
+      // Someone opened and locked the new file at once; it is left to them
+      // and another name taken.
+      error = EWOULDBLOCK;
+      unlinkat(folder_, temporary_name_.c_str(), 0);
+      close(fd_);
+      fd_ = -1;
+    }
   }
-  if (fd_ < 0) RaiseSystemError(EEXIST, destination);
-  LockExclusively(fd_);
+  if (fd_ < 0) RaiseSystemError(error, destination);
+  path_ = (slash == std::string::npos ? "" : destination.substr(0, slash + 1)) + temporary_name_;
   struct stat st;
   created_mode_ = fstat(fd_, &st) == 0 ? st.st_mode & 07777 : creation;
   // The mode asked for under the same umask: the owner's bits that `mode`
@@ -120,8 +161,9 @@ FileBeside::FileBeside(const std::string& destination, mode_t mode) : destinatio
 
 FileBeside::~FileBeside() {
   // The name goes while the file is still locked.
-  if (!placed_) unlink(path_.c_str());
+  if (!placed_ && fd_ >= 0) unlinkat(folder_, temporary_name_.c_str(), 0);
   if (fd_ >= 0) close(fd_);
+  if (folder_ >= 0) close(folder_);
 }
 
 void FileBeside::PutInPlace(bool replace, Flush flush) {
@@ -132,8 +174,9 @@ void FileBeside::PutInPlace(bool replace, Flush flush) {
   // leave the new name on an empty file. It also reports a failed write.
   const int flushed = flush == Flush::kAll ? fsync(fd_) : fdatasync(fd_);
   if (flushed != 0) RaiseLastSystemError(destination_);
-  const bool renamed = replace ? rename(path_.c_str(), destination_.c_str()) == 0
-                               : RenameNoReplace(path_.c_str(), destination_.c_str());
+  const char* from = temporary_name_.c_str();
+  const bool renamed = replace ? renameat(folder_, from, folder_, name_.c_str()) == 0
+                               : RenameNoReplaceAt(folder_, from, folder_, name_.c_str());
   if (!renamed) RaiseLastSystemError(destination_);
   placed_ = true;
   // Only now may the lock go. Some file systems report a failed write only
@@ -142,7 +185,7 @@ void FileBeside::PutInPlace(bool replace, Flush flush) {
   const int closed = close(fd_);
   fd_ = -1;
   if (closed != 0) RaiseLastSystemError(destination_);
-  SyncFolderOf(destination_);
+  SyncFolder(folder_, destination_);
 }
 
 bool IsNameBeside(const std::string& name) {

@@ -23,22 +23,36 @@ std::string FolderOf(const std::string& path);
 // cannot be opened is left to the system; only an I/O error raises.
 void SyncFolderOf(const std::string& path);
 
+// SyncFolder() does the same for the open folder `folder`, raising with
+// `context`.
+void SyncFolder(int folder, const std::string& context);
+
 // RenameNoReplace() renames `from` to `to` unless something named `to`
-// exists; false with errno set when it fails.
+// exists; false with errno set when it fails. RenameNoReplaceAt() takes
+// each name relative to an open folder, as renameat() does.
 bool RenameNoReplace(const char* from, const char* to);
+bool RenameNoReplaceAt(int from_folder, const char* from, int to_folder, const char* to);
 
 // A new file beside a destination, to be filled and then renamed over it.
 // Its name is hidden and ends in ".part" (never ".GDT", so no watcher of
 // that folder takes it for a finished file). It is removed again unless
 // PutInPlace() succeeds, and it is locked (flock) for as long as it is
-// open, which tells RemoveAbandonedBeside() that its writer lives.
+// open, which tells RemoveAbandonedBeside() that its writer lives. The
+// destination's folder is opened once and every name is made in it, so the
+// file lands in the folder that was opened even if its path changes.
 class FileBeside {
  public:
-  // Creates the empty file, locked, with the owner's read and write
-  // permission while it is filled; PutInPlace() gives it `mode`, under the
-  // umask. Raises, naming `destination`, when the destination's folder
-  // cannot take it.
-  FileBeside(const std::string& destination, mode_t mode);
+  // Whether the destination's folder may be a symbolic link: a settings
+  // folder may well be one, a watched folder's Temp never.
+  enum class Folder { kMayBeALink, kNeverALink };
+
+  // Creates the empty file, locked without waiting (a name whose lock
+  // someone else took at once is given up for another), with the owner's
+  // read and write permission while it is filled; PutInPlace() gives it
+  // `mode`, under the umask. Raises, naming `destination`, when the
+  // destination's folder cannot take it, and naming the folder when it is a
+  // symbolic link that `folder` forbids.
+  FileBeside(const std::string& destination, mode_t mode, Folder folder = Folder::kMayBeALink);
   ~FileBeside();
   FileBeside(const FileBeside&) = delete;
   FileBeside& operator=(const FileBeside&) = delete;
@@ -58,7 +72,10 @@ class FileBeside {
 
  private:
   std::string destination_;
+  std::string name_;            // the destination's name in its folder
+  std::string temporary_name_;  // the file's own name in that folder
   std::string path_;
+  int folder_ = -1;
   int fd_ = -1;
   mode_t created_mode_ = 0;
   mode_t final_mode_ = 0;

@@ -6,7 +6,11 @@
 //    and removed (posix/file_beside.h);
 //  - a source still open for writing in another process counts as locked,
 //    as Windows' sharing rules would make it;
-//  - symbolic links are never followed out of a watched folder.
+//  - symbolic links are never followed out of a watched folder, nor into a
+//    Temp that is one;
+//  - where a writer may be at work out of this machine's sight (a share, a
+//    FUSE mount), a file is taken only once it has stopped changing;
+//  - the source is deleted only while it is still the file that was copied.
 // "Read-only" means a file without any write permission bit, as the Windows
 // attribute does: it holds for root too, who passes every permission check.
 #include <dirent.h>
@@ -16,12 +20,16 @@
 #include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "platform/bounded_test.h"
 #include "platform/file_system.h"
 #include "platform/posix/file_beside.h"
 #include "platform/posix/open_writers.h"
@@ -66,27 +74,68 @@ bool IsReadOnly(const struct stat& st) { return (st.st_mode & 0222) == 0; }
   throw RuntimeError(EAGAIN, "The file is still open for writing in another process: " + path);
 }
 
+FileStamp StampOf(const struct stat& st) {
+  return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+          static_cast<std::uint64_t>(st.st_size),
+          static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+// WritersOutOfSight() is true for a file on a file system whose files may
+// be written where this kernel cannot see it: on another machine (network
+// file systems, cluster file systems on a shared disk) or by a FUSE daemon
+// through files of its own. A lease there speaks only for this machine.
+bool WritersOutOfSight(int fd) {
+  struct statfs fs;
+  if (fstatfs(fd, &fs) != 0) return true;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0x6969:      // NFS
+    case 0x517B:      // SMB
+    case 0xFF534D42:  // CIFS
+    case 0xFE534D42:  // SMB2 (ksmbd's clients, newer cifs)
+    case 0x65735546:  // FUSE (sshfs, a desktop's share mounts, bindfs)
+    case 0x00C36400:  // Ceph
+    case 0x01021997:  // 9P (virtual machines' shared folders)
+    case 0x73757245:  // Coda
+    case 0x5346414F:  // AFS
+    case 0x6B414653:  // kAFS
+    case 0x564C:      // NCP
+    case 0x01161970:  // GFS2
+    case 0x7461636F:  // OCFS2
+    case 0x47504653:  // GPFS
+    case 0x0BD00BD0:  // Lustre
+    case 0x19830326:  // FhGFS / BeeGFS
+    case 0xAAD7AAEA:  // PanFS
+      return true;
+    default:
+      return false;
+  }
+}
+
 // A read lease on the source for the length of a copy. The kernel grants it
 // only while no descriptor anywhere has the file open for writing, which is
 // how Linux tells a writer that has not finished; a writer that opens the
 // file later breaks the lease, which the copy checks before it commits.
 //
-// Fallback: a lease needs the file's owner (or CAP_LEASE) and a file system
-// that has leases. Where F_SETLEASE refuses for any other reason than a
-// writer, the descriptors of all processes are looked up in /proc instead
-// (OpenForWritingElsewhere), once before the copy and once after it.
+// A lease vouches only for this machine's writers, so on a file system
+// whose writers may be out of sight none is taken. Where one is refused for
+// any reason other than a writer (a file of another owner, a file system
+// without leases), the descriptors of all processes are looked up in /proc
+// instead (OpenForWritingElsewhere), once before the copy and once after
+// it; /proc shows only what we may see, so neither of these vouches.
 class SourceLock {
  public:
   SourceLock(int fd, const struct stat& st, const std::string& path)
       : fd_(fd), device_(st.st_dev), inode_(st.st_ino) {
-    // A broken lease is signalled, by default with SIGIO, whose default
-    // action ends the program. SIGURG is ignored unless a handler is set, so
-    // a writer arriving mid-copy costs us nothing but the copy.
-    if (fcntl(fd, F_SETSIG, SIGURG) == 0 && fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
-      leased_ = true;
-      return;
+    if (!WritersOutOfSight(fd)) {
+      // A broken lease is signalled, by default with SIGIO, whose default
+      // action ends the program. SIGURG is ignored unless a handler is set,
+      // so a writer arriving mid-copy costs us nothing but the copy.
+      if (fcntl(fd, F_SETSIG, SIGURG) == 0 && fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
+        leased_ = true;
+        return;
+      }
+      if (errno == EAGAIN) RaiseInUse(path);
     }
-    if (errno == EAGAIN) RaiseInUse(path);
     if (posix::OpenForWritingElsewhere(device_, inode_)) RaiseInUse(path);
   }
   ~SourceLock() {
@@ -94,6 +143,9 @@ class SourceLock {
   }
   SourceLock(const SourceLock&) = delete;
   SourceLock& operator=(const SourceLock&) = delete;
+
+  // Vouches() is true when the lease answers for every writer of the file.
+  bool Vouches() const { return leased_; }
 
   // CheckLease() raises when a writer has come for the file since the lease
   // was taken; cheap, so a long copy asks between its chunks and the writer
@@ -115,6 +167,44 @@ class SourceLock {
   ino_t inode_;
   bool leased_ = false;
 };
+
+// What was last seen of each file that no lease vouches for, so that the
+// next tick can tell whether it has stopped changing. A file not seen for a
+// minute is forgotten, so the record stays as small as the folders.
+class SettlingFiles {
+ public:
+  // Settled() is true when `path` was seen at the previous call with the
+  // same stamp; otherwise the stamp is remembered for the next call.
+  bool Settled(const std::string& path, const FileStamp& stamp) {
+    const auto now = std::chrono::steady_clock::now();
+    std::erase_if(seen_, [&](const auto& entry) { return now - entry.second.when > kForgetAfter; });
+    auto [entry, added] = seen_.try_emplace(path, Sighting{stamp, now});
+    const bool settled = !added && entry->second.stamp == stamp;
+    entry->second = {stamp, now};
+    return settled;
+  }
+
+  // Saw() remembers `stamp` as the latest state of `path`.
+  void Saw(const std::string& path, const FileStamp& stamp) {
+    seen_[path] = {stamp, std::chrono::steady_clock::now()};
+  }
+
+  void Forget(const std::string& path) { seen_.erase(path); }
+
+ private:
+  struct Sighting {
+    FileStamp stamp;
+    std::chrono::steady_clock::time_point when;
+  };
+  static constexpr std::chrono::seconds kForgetAfter{60};
+  std::map<std::string, Sighting> seen_;
+};
+
+bool IsFolder(const std::string& path) {
+  struct stat st;
+  if (path.empty() || path.find('\0') != std::string::npos) return false;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
 
 // CopyData() copies everything from `in` (at its start) to the empty `out`:
 // as a clone of the whole file where the file system shares extents (XFS,
@@ -179,11 +269,7 @@ void CopyData(int in, int out, off_t size, const SourceLock& lock, const std::st
 
 class PosixFileSystem : public FileSystem {
  public:
-  bool FolderExists(const std::string& path) override {
-    struct stat st;
-    if (path.empty() || path.find('\0') != std::string::npos) return false;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-  }
+  bool FolderExists(const std::string& path) override { return folder_test_(path); }
 
   void CreateFolder(const std::string& path) override {
     if (mkdir(CPath(path), 0777) != 0) RaiseLastSystemError(path);
@@ -234,7 +320,8 @@ class PosixFileSystem : public FileSystem {
     }
   }
 
-  void CopyFile(const std::string& from, const std::string& to, bool overwrite) override {
+  std::optional<FileStamp> CopyFile(const std::string& from, const std::string& to,
+                                    bool overwrite) override {
     // O_NONBLOCK: opening a fifo must not wait for a writer, and a file that
     // another program holds a write lease on is busy rather than waited for.
     Descriptor source(open(CPath(from), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
@@ -250,15 +337,28 @@ class PosixFileSystem : public FileSystem {
     if (!overwrite && lstat(CPath(to), &existing) == 0) RaiseSystemError(EEXIST, to);
 
     SourceLock lock(source.get(), st, from);
+    const FileStamp stamp = StampOf(st);
+    if (!lock.Vouches() && !settling_.Settled(from, stamp)) return std::nullopt;
     // The copy gets the source's permissions, as cp gives them.
-    posix::FileBeside temporary(to, st.st_mode & 0777);
+    posix::FileBeside temporary(to, st.st_mode & 0777, posix::FileBeside::Folder::kNeverALink);
     CopyData(source.get(), temporary.fd(), st.st_size, lock, from, to);
     lock.CheckStillFree(from);
+    if (!lock.Vouches()) {
+      // Written to while it was copied: the copy is dropped, and the file
+      // waits until it has stopped changing again.
+      struct stat after;
+      if (fstat(source.get(), &after) != 0) RaiseLastSystemError(from);
+      if (StampOf(after) != stamp) {
+        settling_.Saw(from, StampOf(after));
+        return std::nullopt;
+      }
+    }
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     futimens(temporary.fd(), times);  // the time stamps are a courtesy
     // The caller deletes the source next: the data and then the new name
     // reach the disk before we return.
     temporary.PutInPlace(overwrite, posix::FileBeside::Flush::kData);
+    return stamp;
   }
 
   void DeleteFile(const std::string& path, bool force) override {
@@ -267,6 +367,18 @@ class PosixFileSystem : public FileSystem {
     if (S_ISDIR(st.st_mode)) RaiseSystemError(EISDIR, path);
     if (!force && !S_ISLNK(st.st_mode) && IsReadOnly(st)) RaiseSystemError(EACCES, path);
     if (unlink(path.c_str()) != 0) RaiseLastSystemError(path);
+  }
+
+  void DeleteCopiedFile(const std::string& path, const FileStamp& copied) override {
+    // Linux cannot remove a file through a descriptor, so the name is
+    // checked right before it goes: the gap is one system call wide.
+    struct stat st;
+    if (lstat(CPath(path), &st) != 0) RaiseLastSystemError(path);
+    if (!S_ISREG(st.st_mode) || StampOf(st) != copied) {
+      throw RuntimeError(EAGAIN, "The file has changed since it was copied: " + path);
+    }
+    if (unlink(path.c_str()) != 0) RaiseLastSystemError(path);
+    settling_.Forget(path);
   }
 
   void AppendText(const std::string& path, const std::string& text) override {
@@ -284,6 +396,10 @@ class PosixFileSystem : public FileSystem {
     }
     if (file.Close() != 0) RaiseLastSystemError(path);
   }
+
+ private:
+  BoundedTest folder_test_{IsFolder, kExistenceTestLimit};
+  SettlingFiles settling_;
 };
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/bounded_test.h"
 #include "platform/file_system.h"
 #include "platform/runtime_error.h"
 #include "platform/win32/temporary_copy.h"
@@ -100,12 +101,58 @@ void RestoreAttributes(const std::wstring& path, DWORD attributes) {
   SetLastError(error);
 }
 
+bool IsFolder(const std::string& path) {
+  const DWORD attributes = Attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// StampOf() is what a copy read through `file`: the volume and file number
+// that name the file, its size and last-write time.
+FileStamp StampOf(HANDLE file, const std::string& context) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info)) RaiseLast(context);
+  return {info.dwVolumeSerialNumber,
+          (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
+          (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
+          static_cast<std::int64_t>((static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime)
+                                     << 32) |
+                                    info.ftLastWriteTime.dwLowDateTime)};
+}
+
+// FolderOf() is the folder part of a wide path: up to its last separator,
+// or the bare drive; empty for a bare name.
+std::wstring FolderOf(const std::wstring& path) {
+  const std::size_t separator = path.find_last_of(L"\\/");
+  if (separator != std::wstring::npos) return path.substr(0, separator == 0 ? 1 : separator);
+  if (path.size() >= 2 && path[1] == L':') return path.substr(0, 2);
+  return L".";
+}
+
+// OpenRealFolder() opens the folder a copy is written into, refusing one
+// that is a symbolic link, a junction or any other reparse point: the copy
+// would land wherever that points, possibly on its own source. The folder
+// is held without delete sharing until the copy is in place, so it cannot
+// be swapped for a link meanwhile.
+UniqueHandle OpenRealFolder(const std::wstring& folder, const std::string& context) {
+  UniqueHandle handle(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                  nullptr));
+  if (!handle.Valid()) RaiseLast(context);
+  FILE_BASIC_INFO info;
+  if (!GetFileInformationByHandleEx(handle.Get(), FileBasicInfo, &info, sizeof info))
+    RaiseLast(context);
+  if (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    throw RuntimeError(ERROR_CANT_ACCESS_FILE,
+                       "The folder is a link or junction, which is never written through: " +
+                           win32::WideToUtf8(folder));
+  }
+  return handle;
+}
+
 class Win32FileSystem final : public FileSystem {
  public:
-  bool FolderExists(const std::string& path) override {
-    const DWORD attributes = Attributes(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-  }
+  bool FolderExists(const std::string& path) override { return folder_test_(path); }
 
   void CreateFolder(const std::string& path) override {
     if (!CreateDirectoryW(Wide(path).c_str(), nullptr)) RaiseLast(path);
@@ -170,20 +217,24 @@ class Win32FileSystem final : public FileSystem {
     if (!MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_COPY_ALLOWED)) RaiseLast(from);
   }
 
-  void CopyFile(const std::string& from, const std::string& to, bool overwrite) override {
+  std::optional<FileStamp> CopyFile(const std::string& from, const std::string& to,
+                                    bool overwrite) override {
     const std::wstring source = Wide(from);
     const std::wstring destination = Wide(to);
 
     // Opening the source with read sharing only fails while another process
     // has it open for writing, and keeps writers out until the copy is done:
-    // what lands in the destination is a file its writer had finished.
+    // what lands in the destination is a file its writer had finished. A
+    // file server keeps the same rule for every machine that opens the file.
     UniqueHandle held(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!held.Valid()) RaiseLast(from);
     FILE_BASIC_INFO like;
     if (!GetFileInformationByHandleEx(held.Get(), FileBasicInfo, &like, sizeof like))
       RaiseLast(from);
+    const FileStamp stamp = StampOf(held.Get(), from);
 
+    const UniqueHandle folder = OpenRealFolder(FolderOf(destination), to);
     win32::TemporaryCopy copy(to);
     copy.Fill(held.Get(), from);
     held.Close();
@@ -197,6 +248,7 @@ class Win32FileSystem final : public FileSystem {
       RestoreAttributes(destination, had);
       throw;
     }
+    return stamp;
   }
 
   void DeleteFile(const std::string& path, bool force) override {
@@ -207,6 +259,34 @@ class Win32FileSystem final : public FileSystem {
       RestoreAttributes(wide, had);
       RaiseSystemError(static_cast<std::int32_t>(error), path);
     }
+  }
+
+  void DeleteCopiedFile(const std::string& path, const FileStamp& copied) override {
+    // The file is opened for deletion with the sharing DeleteFileW uses, so
+    // a file another process holds without delete sharing fails the same
+    // way; then the very file that was compared is the one deleted, through
+    // the same handle.
+    UniqueHandle file(CreateFileW(Wide(path).c_str(),
+                                  DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.Valid()) RaiseLast(path);
+    if (StampOf(file.Get(), path) != copied) RaiseSystemError(ERROR_SHARING_VIOLATION, path);
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandleEx(file.Get(), FileBasicInfo, &basic, sizeof basic))
+      RaiseLast(path);
+    if (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) {
+      // A read-only file refuses deletion; the source goes all the same.
+      FILE_BASIC_INFO writable{};
+      writable.FileAttributes = basic.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+      if (writable.FileAttributes == 0) writable.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+      if (!SetFileInformationByHandle(file.Get(), FileBasicInfo, &writable, sizeof writable))
+        RaiseLast(path);
+    }
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (!SetFileInformationByHandle(file.Get(), FileDispositionInfo, &disposition,
+                                    sizeof disposition))
+      RaiseLast(path);
   }
 
   void AppendText(const std::string& path, const std::string& text) override {
@@ -226,6 +306,9 @@ class Win32FileSystem final : public FileSystem {
       written += done;
     }
   }
+
+ private:
+  BoundedTest folder_test_{IsFolder, kExistenceTestLimit};
 };
 
 }  // namespace

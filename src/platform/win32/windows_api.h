@@ -23,6 +23,7 @@ class UniqueHandle {
   ~UniqueHandle() { Close(); }
   UniqueHandle(const UniqueHandle&) = delete;
   UniqueHandle& operator=(const UniqueHandle&) = delete;
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
 
   HANDLE Get() const { return handle_; }
   // Valid() is false for both failure values the APIs return.

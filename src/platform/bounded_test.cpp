@@ -1,0 +1,66 @@
+// BoundedTest: a thread per test that is waited for within a limit. A
+// thread costs some tens of microseconds, against a tick every 2000 ms.
+#include "platform/bounded_test.h"
+
+#include <condition_variable>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+namespace quillbeck {
+
+struct BoundedTest::Pending {
+  std::mutex mutex;
+  std::condition_variable answered;
+  bool done = false;
+  bool result = false;
+};
+
+BoundedTest::BoundedTest(Test test, std::chrono::milliseconds limit)
+    : test_(std::move(test)), limit_(limit) {}
+
+BoundedTest::~BoundedTest() = default;
+
+bool BoundedTest::operator()(const std::string& path) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (const auto late = outstanding_.find(path); late != outstanding_.end()) {
+    std::lock_guard<std::mutex> pending_lock(late->second->mutex);
+    // A late answer may be long stale: it only frees the path for a new test.
+    if (!late->second->done) return false;
+    outstanding_.erase(late);
+  }
+  auto pending = std::make_shared<Pending>();
+  // The thread owns its own share of the state and a copy of the test, so a
+  // test stuck in the kernel outlives the caller, this object included.
+  auto run = [pending, test = test_, path] {
+    const bool result = [&] {
+      try {
+        return test(path);
+      } catch (...) {
+        return false;
+      }
+    }();
+    std::lock_guard<std::mutex> pending_lock(pending->mutex);
+    pending->done = true;
+    pending->result = result;
+    pending->answered.notify_all();
+  };
+  lock.unlock();
+  try {
+    std::thread(run).detach();
+  } catch (const std::system_error&) {
+    // No thread to be had: the test is made here, unbounded, rather than
+    // not at all.
+    return test_(path);
+  }
+
+  std::unique_lock<std::mutex> pending_lock(pending->mutex);
+  if (pending->answered.wait_for(pending_lock, limit_, [&] { return pending->done; }))
+    return pending->result;
+  pending_lock.unlock();
+  lock.lock();
+  outstanding_.emplace(path, pending);
+  return false;
+}
+
+}  // namespace quillbeck
