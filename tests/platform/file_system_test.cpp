@@ -5,11 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/bounded_test.h"
 #include "platform/runtime_error.h"
 #include "support/temp_folder.h"
 
@@ -182,6 +189,88 @@ TEST_F(FileSystemTest, AppendTextAddsToTheEndOfAFileItMayCreate) {
   EXPECT_THROW(fs_->AppendText(Below(Path("Logs"), "Debug.log"), "x"), RuntimeError);
 }
 
+// What may become of a source between its copy and its delete: only the
+// file that was copied, unchanged, goes.
+struct AfterCopy {
+  const char* what;
+  std::function<void(const std::string& path)> change;
+  bool deleted;
+};
+
+class DeleteCopiedTest : public FileSystemTest, public ::testing::WithParamInterface<AfterCopy> {};
+
+TEST_P(DeleteCopiedTest, RemovesOnlyTheFileThatWasCopied) {
+  const std::string temp = folder_.Make("Temp");
+  const std::string source = Path("order.GDT");
+  WriteFile(source, "first version");
+  const std::optional<FileStamp> copied = fs_->CopyFile(source, Below(temp, "order.GDT"), true);
+  ASSERT_TRUE(copied.has_value());
+  GetParam().change(source);
+  if (GetParam().deleted) {
+    fs_->DeleteCopiedFile(source, *copied);
+    EXPECT_FALSE(Exists(source));
+  } else {
+    const std::string before = ReadFile(source);
+    EXPECT_THROW(fs_->DeleteCopiedFile(source, *copied), RuntimeError);
+    EXPECT_EQ(ReadFile(source), before);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, DeleteCopiedTest,
+    ::testing::Values(
+        AfterCopy{"Unchanged", [](const std::string&) {}, true},
+        AfterCopy{"UnchangedAndReadOnly", [](const std::string& path) { MakeReadOnly(path); },
+                  true},
+        AfterCopy{"NewVersionUnderTheSameName",
+                  [](const std::string& path) {
+                    // A dropper that reuses one name writes beside it and
+                    // renames over it.
+                    WriteFile(path + ".new", "second version");
+                    fs::rename(path + ".new", path);
+                  },
+                  false},
+        AfterCopy{"WrittenAgainInPlace",
+                  [](const std::string& path) { WriteFile(path, "first version, longer"); },
+                  false},
+        AfterCopy{"SameSizeNewTime",
+                  [](const std::string& path) {
+                    fs::last_write_time(path, fs::last_write_time(path) - std::chrono::hours(1));
+                  },
+                  false}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+TEST(BoundedExistenceTest, ASlowTestCountsAsMissingAndIsNeverDoubled) {
+  std::mutex mutex;
+  std::condition_variable released;
+  bool release = false;
+  std::atomic<int> frozen_tests{0};
+  BoundedTest test(
+      [&](const std::string& path) {
+        if (path != "frozen") return true;
+        ++frozen_tests;
+        std::unique_lock<std::mutex> lock(mutex);
+        released.wait(lock, [&] { return release; });
+        return true;
+      },
+      std::chrono::milliseconds(1000));
+  EXPECT_FALSE(test("frozen"));
+  EXPECT_FALSE(test("frozen")) << "the waiting test answers for its path";
+  EXPECT_TRUE(test("local")) << "other paths go on";
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    release = true;
+  }
+  released.notify_all();
+  bool back = false;
+  for (int i = 0; i < 100 && !back; ++i) {
+    back = test("frozen");
+    if (!back) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(back) << "the path answers again once its test returns";
+  EXPECT_EQ(frozen_tests, 2) << "one test at a time per path";
+}
+
 #ifndef _WIN32
 // The rest concerns what only Linux has: symbolic links, fifos, leases,
 // /proc and users' rights on open files.
@@ -263,6 +352,24 @@ TEST_F(FileSystemTest, SymbolicLinksAndSpecialFilesAreNeverTaken) {
   EXPECT_THROW(fs_->CopyFile(Path("pipe.GDT"), Below(temp, "pipe.GDT"), true), RuntimeError);
   EXPECT_EQ(EntryCount(temp), 0u);
   EXPECT_FALSE(fs_->FolderExists(std::string("a\0b", 3)));
+}
+
+TEST_F(FileSystemTest, CopyNeverWritesThroughATempThatIsALink) {
+  const std::string elsewhere = folder_.Make("elsewhere");
+  for (const std::string& target : {std::string("."), elsewhere}) {
+    const std::string temp = Path("Temp");
+    fs::remove(temp);
+    ASSERT_EQ(symlink(target.c_str(), temp.c_str()), 0);
+    WriteFile(Path("x.GDT"), "keep me");
+    try {
+      fs_->CopyFile(Path("x.GDT"), Below(temp, "x.GDT"), true);
+      ADD_FAILURE() << "copied through a link to " << target;
+    } catch (const RuntimeError& error) {
+      EXPECT_NE(std::string(error.what()).find(temp), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(ReadFile(Path("x.GDT")), "keep me");
+    EXPECT_EQ(EntryCount(elsewhere), 0u);
+  }
 }
 
 TEST_F(FileSystemTest, CopyGivesTheCopyTheSourcesPermissions) {

@@ -120,7 +120,9 @@ FileBeside::FileBeside(const std::string& destination, mode_t mode, Folder folde
   const int no_follow = folder == Folder::kNeverALink ? O_NOFOLLOW : 0;
   folder_ = open(folder_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | no_follow);
   if (folder_ < 0) {
-    if (errno == ELOOP && no_follow != 0) {
+    struct stat st;
+    // O_DIRECTORY makes a link answer ENOTDIR rather than ELOOP.
+    if (no_follow != 0 && lstat(folder_path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
       throw RuntimeError(ELOOP, "The folder is a symbolic link, which is never written through: " +
                                     folder_path);
     }
