@@ -4,8 +4,8 @@
 // blocks the reaper on one child while others end. Adding a pidfd to the
 // epoll set from the launching thread reaches the sleeping reaper at once.
 //
-// Fallback: where no pidfd can be had (a kernel before 5.3, or no descriptor
-// left), the pid goes on a list that the reaper checks with
+// Fallback: where no pidfd can be had (no descriptor left), the pid goes on
+// a list that the reaper checks with
 // waitpid(pid, WNOHANG) every 200 ms while the list is not empty; an eventfd
 // wakes it for the first entry. Where not even the thread can be made, each
 // ReapWhenEnded() checks that list itself.
@@ -32,30 +32,19 @@ constexpr std::uint64_t kWakeUp = ~std::uint64_t{0};
 constexpr int kPollMilliseconds = 200;
 
 int OpenPidfd(pid_t pid) {
-#ifdef SYS_pidfd_open
   // Close-on-exec by itself: no later child inherits it.
   return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-#else
-  (void)pid;
-  errno = ENOSYS;
-  return -1;
-#endif
 }
 
-// Reaped() reaps the child behind `pidfd` if it has ended; its pid serves
-// kernels that have pidfds but not yet P_PIDFD (5.3). False while the child
-// runs.
-bool Reaped(int pidfd, pid_t pid) {
+// Reaped() reaps the child behind `pidfd` if it has ended. False while the
+// child runs.
+bool Reaped(int pidfd) {
   for (;;) {
     siginfo_t info{};
     if (waitid(P_PIDFD, static_cast<id_t>(pidfd), &info, WEXITED | WNOHANG) == 0) {
       return info.si_pid != 0;
     }
-    if (errno == EINTR) continue;
-    if (errno != EINVAL) return true;  // not ours to wait for (any more)
-    const pid_t result = waitpid(pid, nullptr, WNOHANG);
-    if (result < 0 && errno == EINTR) continue;
-    return result != 0;
+    if (errno != EINTR) return true;  // not ours to wait for (any more)
   }
 }
 
@@ -74,7 +63,7 @@ class Reaper {
       if (pidfd >= 0) {
         epoll_event event{};
         event.events = EPOLLIN;
-        event.data.u64 = static_cast<std::uint64_t>(pidfd) << 32 | static_cast<std::uint32_t>(pid);
+        event.data.u64 = static_cast<std::uint64_t>(pidfd);
         if (epoll_ctl(epoll_, EPOLL_CTL_ADD, pidfd, &event) == 0) return;
         close(pidfd);
       }
@@ -135,8 +124,8 @@ class Reaper {
           }
           continue;
         }
-        const int pidfd = static_cast<int>(data >> 32);
-        if (!Reaped(pidfd, static_cast<pid_t>(data & 0xffffffffu))) continue;
+        const int pidfd = static_cast<int>(data);
+        if (!Reaped(pidfd)) continue;
         // Out of the set before the close: a child being spawned may hold a
         // copy of the descriptor for a moment, which would keep it in the
         // set under a number that the next pidfd reuses.

@@ -15,10 +15,7 @@
 // attribute does: it holds for root too, who passes every permission check.
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/fs.h>
 #include <signal.h>
-#include <sys/ioctl.h>
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -31,6 +28,7 @@
 
 #include "platform/bounded_test.h"
 #include "platform/file_system.h"
+#include "platform/posix/copy_data.h"
 #include "platform/posix/file_beside.h"
 #include "platform/posix/open_writers.h"
 #include "platform/runtime_error.h"
@@ -206,66 +204,6 @@ bool IsFolder(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// CopyData() copies everything from `in` (at its start) to the empty `out`:
-// as a clone of the whole file where the file system shares extents (XFS,
-// btrfs), which takes one call however large the file; else in the kernel
-// where it can (copy_file_range, else sendfile), through a buffer where it
-// cannot. Between chunks it makes sure that no writer has come for the
-// source.
-void CopyData(int in, int out, off_t size, const SourceLock& lock, const std::string& from,
-              const std::string& to) {
-  // Any failure of the clone (no shared extents, another file system, an
-  // unaligned tail...) leaves the work to the chunked copy. A failed clone
-  // never makes `out` longer than the source, and the copy rewrites it from
-  // its start, since the clone moves neither file's offset.
-  if (size > 0 && ioctl(out, FICLONE, in) == 0) {
-    lock.CheckLease(from);
-    return;
-  }
-  enum class Method { kRange, kSendfile, kBuffer } method = Method::kRange;
-  constexpr std::size_t kChunk = std::size_t{64} << 20;
-  std::vector<char> buffer;
-  off_t copied = 0;
-  for (;;) {
-    ssize_t n;
-    if (method == Method::kRange) {
-      n = copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
-      if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
-                    errno == EBADF)) {
-        method = Method::kSendfile;
-        continue;
-      }
-      // Some file systems report the end at once for files they generate.
-      if (n == 0 && copied == 0 && size > 0) {
-        method = Method::kBuffer;
-        continue;
-      }
-    } else if (method == Method::kSendfile) {
-      n = sendfile(out, in, nullptr, kChunk);
-      if (n < 0 && (errno == EINVAL || errno == ENOSYS)) {
-        method = Method::kBuffer;
-        continue;
-      }
-    } else {
-      if (buffer.empty()) buffer.resize(std::size_t{1} << 20);
-      n = read(in, buffer.data(), buffer.size());
-      if (n < 0 && errno != EINTR) RaiseLastSystemError(from);
-      for (ssize_t written = 0; n > 0 && written < n;) {
-        const ssize_t w =
-            write(out, buffer.data() + written, static_cast<std::size_t>(n - written));
-        if (w < 0 && errno != EINTR) RaiseLastSystemError(to);
-        if (w > 0) written += w;
-      }
-    }
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      RaiseLastSystemError(to);
-    }
-    if (n == 0) return;
-    copied += n;
-    lock.CheckLease(from);
-  }
-}
 
 class PosixFileSystem : public FileSystem {
  public:
@@ -341,7 +279,8 @@ class PosixFileSystem : public FileSystem {
     if (!lock.Vouches() && !settling_.Settled(from, stamp)) return std::nullopt;
     // The copy gets the source's permissions, as cp gives them.
     posix::FileBeside temporary(to, st.st_mode & 0777, posix::FileBeside::Folder::kNeverALink);
-    CopyData(source.get(), temporary.fd(), st.st_size, lock, from, to);
+    posix::CopyData(source.get(), temporary.fd(), st.st_size, posix::CopyMethod::kClone,
+                    [&] { lock.CheckLease(from); }, from, to);
     lock.CheckStillFree(from);
     if (!lock.Vouches()) {
       // Written to while it was copied: the copy is dropped, and the file
