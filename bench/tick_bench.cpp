@@ -67,7 +67,6 @@ class SlotWindow : public quillbeck::Window {
   void SetDebugChecked(bool) override {}
   std::string StartCaption() const override { return "Stop Service"; }
   void SetStartCaption(const std::string&) override {}
-  bool TimerEnabled() const override { return true; }
   void SetTimerEnabled(bool) override {}
   void AddTrayIcon() override {}
   void RemoveTrayIcon() override {}

@@ -47,7 +47,7 @@ void frmMain::Form_Load() {
     global_.Trace("Load Settings");
 
     const std::string separator = PathSeparator();
-    for (std::int16_t slot = 1; slot <= modINI::kSlotCount; ++slot) {
+    for (std::int16_t slot = 1; slot <= kSlotCount; ++slot) {
       window_.SetFolderText(slot, read(modINI::FolderKey(slot), ""));
       window_.SetShellText(slot, read(modINI::ShellKey(slot), ""));
       const std::string folder = window_.FolderText(slot);
@@ -77,12 +77,12 @@ void frmMain::cmdSave_Click() {
     // Every value is checked before any is written: one that the file could
     // not give back as it stands stops the save with the file untouched.
     const std::string debug_value = window_.DebugChecked() ? "1" : "0";
-    for (std::int16_t slot = 1; slot <= modINI::kSlotCount; ++slot) {
+    for (std::int16_t slot = 1; slot <= kSlotCount; ++slot) {
       platform_.profile.CheckValue(modINI::FolderKey(slot), window_.FolderText(slot));
       platform_.profile.CheckValue(modINI::ShellKey(slot), window_.ShellText(slot));
     }
     platform_.profile.CheckValue(modINI::kDebugKey, debug_value);
-    for (std::int16_t slot = 1; slot <= modINI::kSlotCount; ++slot) {
+    for (std::int16_t slot = 1; slot <= kSlotCount; ++slot) {
       write(modINI::FolderKey(slot), window_.FolderText(slot));
       write(modINI::ShellKey(slot), window_.ShellText(slot));
     }

@@ -52,7 +52,6 @@ class frmMain {
   void mnuClose_Click();
 
   Global& global() { return global_; }
-  const ErrorTrap& trap() const { return trap_; }
 
  private:
   void EndProgram();

@@ -2,7 +2,7 @@
 // tray icon and the immediate end, as the event procedures see them.
 //
 // The Qt window and the Win32 window implement it; tests use a fake. Texts
-// are UTF-8. Slots are numbered 1 to 5. Setting a control from here never
+// are UTF-8. Slots are numbered 1 to kSlotCount. Setting a control from here never
 // raises that control's event: the core runs chkDebug_Click itself where a
 // change of the check box calls for it.
 #pragma once
@@ -10,6 +10,9 @@
 #include <string>
 
 namespace quillbeck {
+
+// The window's five slots, each a watched folder and a command.
+inline constexpr int kSlotCount = 5;
 
 enum class MessageIcon { kNone, kInformation };
 
@@ -31,8 +34,8 @@ class Window {
   virtual std::string StartCaption() const = 0;
   virtual void SetStartCaption(const std::string& caption) = 0;
 
-  // The Enabled flag of tmrWork, whose period is 2000 ms.
-  virtual bool TimerEnabled() const = 0;
+  // SetTimerEnabled() sets the Enabled flag of tmrWork, whose period the
+  // window's description sets (ui::kTimerPeriodMs).
   virtual void SetTimerEnabled(bool enabled) = 0;
 
   // AddTrayIcon() registers the tray icon; a refusal by the shell is not

@@ -15,7 +15,6 @@ namespace quillbeck::modINI {
 inline constexpr const char* kSection = "Quillbeck";
 inline constexpr const char* kDebugKey = "Debug";
 inline constexpr std::int16_t kBufferSize = 256;
-inline constexpr int kSlotCount = 5;
 
 // FolderKey() is "Folder " and the slot number, "Folder 1" to "Folder 5".
 std::string FolderKey(std::int16_t slot);

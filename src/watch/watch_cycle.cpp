@@ -11,7 +11,6 @@ namespace quillbeck {
 
 namespace {
 
-constexpr int kSlots = 5;
 constexpr const char* kPattern = ".GDT";
 
 }  // namespace
@@ -32,7 +31,7 @@ void RunWatchCycle(Platform& platform, Global& global, Window& window) {
   const std::string separator = PathSeparator();
 
   global.Trace("Timer started");
-  for (int slot = 1; slot <= kSlots; ++slot) {
+  for (int slot = 1; slot <= kSlotCount; ++slot) {
     // The texts are read from the window at every use: what the operator
     // typed counts from the next tick on, saved or not.
     if (!fs.FolderExists(window.FolderText(slot))) continue;

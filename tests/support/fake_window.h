@@ -44,7 +44,6 @@ struct FakeWindow : Window {
   void SetDebugChecked(bool checked) override { debug_checked = checked; }
   std::string StartCaption() const override { return start_caption; }
   void SetStartCaption(const std::string& caption) override { start_caption = caption; }
-  bool TimerEnabled() const override { return timer_enabled; }
   void SetTimerEnabled(bool enabled) override { timer_enabled = enabled; }
   void AddTrayIcon() override {
     if (fail_add_tray_icon) throw RuntimeError(-2147467259, "Unspecified error");

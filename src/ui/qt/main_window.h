@@ -63,7 +63,6 @@ class MainWindow : public QWidget, public Window {
   void SetDebugChecked(bool checked) override { chkDebug().setChecked(checked); }
   std::string StartCaption() const override;
   void SetStartCaption(const std::string& caption) override;
-  bool TimerEnabled() const override { return tmrWork_.isActive(); }
   void SetTimerEnabled(bool enabled) override;
   void AddTrayIcon() override { tray_.Show(); }
   void RemoveTrayIcon() override { tray_.Hide(); }

@@ -59,7 +59,8 @@ class MainWindow : public Window {
   void SetDebugChecked(bool checked) override;
   std::string StartCaption() const override;
   void SetStartCaption(const std::string& caption) override;
-  bool TimerEnabled() const override { return timer_enabled_; }
+  // TimerEnabled() tells the window tests what SetTimerEnabled() left.
+  bool TimerEnabled() const { return timer_enabled_; }
   void SetTimerEnabled(bool enabled) override;
   void AddTrayIcon() override;
   void RemoveTrayIcon() override;
