@@ -181,6 +181,74 @@ TEST_F(Win32FileSystemTest, ReadOnlyCopyThatCannotTakeItsPlaceIsRemoved) {
   EXPECT_TRUE(fs_->FolderExists(temp + "\\r.GDT"));
 }
 
+// What the tick deletes after a copy: the file it copied, read-only or not,
+// and never a new version that a writer put under the same name meanwhile,
+// nor the same file written again. Each change alone tells the versions
+// apart: a replacement has the old size and last-write time.
+struct ChangeCase {
+  const char* why;
+  enum Change { kNone, kReadOnly, kReplaced, kGrown, kRetimed } change;
+};
+
+class CopiedFileTest : public Win32FileSystemTest,
+                       public ::testing::WithParamInterface<ChangeCase> {};
+
+TEST_P(CopiedFileTest, DeleteTakesOnlyTheFileThatWasCopied) {
+  const ChangeCase& c = GetParam();
+  const std::string temp = folder_.Make("Temp");
+  const std::string source = Path("x.GDT");
+  WriteBytes(source, "first");
+  if (c.change == ChangeCase::kReadOnly) {
+    ASSERT_TRUE(SetFileAttributesW(Utf8ToWide(source).c_str(), FILE_ATTRIBUTE_READONLY));
+  }
+  const std::optional<FileStamp> copied = fs_->CopyFile(source, temp + "\\x.GDT", true);
+  ASSERT_TRUE(copied.has_value());
+  FILETIME written{};
+  {
+    win32::UniqueHandle file = Holding(source, GENERIC_READ, FILE_SHARE_READ);
+    ASSERT_TRUE(GetFileTime(file.Get(), nullptr, nullptr, &written));
+  }
+  std::string now = "first";
+  if (c.change == ChangeCase::kReplaced) {
+    now = "fresh";  // dropped beside and renamed over it, as writers do
+    WriteBytes(Path("x.new"), now);
+    win32::UniqueHandle file = Holding(Path("x.new"), FILE_WRITE_ATTRIBUTES, 0);
+    ASSERT_TRUE(SetFileTime(file.Get(), nullptr, nullptr, &written));
+    file.Close();
+    ASSERT_TRUE(MoveFileExW(Utf8ToWide(Path("x.new")).c_str(), Utf8ToWide(source).c_str(),
+                            MOVEFILE_REPLACE_EXISTING));
+  } else if (c.change == ChangeCase::kGrown || c.change == ChangeCase::kRetimed) {
+    now = c.change == ChangeCase::kGrown ? "first and more" : "frist";
+    WriteBytes(source, now);  // the same file, truncated and written again
+    win32::UniqueHandle file = Holding(source, FILE_WRITE_ATTRIBUTES, 0);
+    ULARGE_INTEGER later{{written.dwLowDateTime, written.dwHighDateTime}};
+    later.QuadPart += c.change == ChangeCase::kRetimed ? 20'000'000 : 0;  // two seconds on
+    const FILETIME stamp{later.LowPart, later.HighPart};
+    ASSERT_TRUE(SetFileTime(file.Get(), nullptr, nullptr, &stamp));
+  }
+  const bool unchanged = c.change == ChangeCase::kNone || c.change == ChangeCase::kReadOnly;
+  try {
+    fs_->DeleteCopiedFile(source, *copied);
+    EXPECT_TRUE(unchanged) << c.why << ": deleted";
+  } catch (const RuntimeError& error) {
+    EXPECT_FALSE(unchanged) << c.why << ": " << error.Description();
+    EXPECT_EQ(error.Number(), ERROR_SHARING_VIOLATION) << c.why;
+  }
+  EXPECT_EQ(Present(source), !unchanged) << c.why;
+  if (!unchanged) {
+    EXPECT_EQ(ReadBytes(source), now) << c.why;
+  }
+  EXPECT_EQ(ReadBytes(temp + "\\x.GDT"), "first") << c.why;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, CopiedFileTest,
+    ::testing::Values(ChangeCase{"unchanged", ChangeCase::kNone},
+                      ChangeCase{"unchanged, read-only", ChangeCase::kReadOnly},
+                      ChangeCase{"replaced by a new version", ChangeCase::kReplaced},
+                      ChangeCase{"written again, longer", ChangeCase::kGrown},
+                      ChangeCase{"written again, same size", ChangeCase::kRetimed}));
+
 // What a cleanup of Temp takes: temporary copies of this program's own
 // naming whose writer is gone, and nothing else.
 struct LeftoverCase {
@@ -464,12 +532,27 @@ TEST_F(Win32ProfileStoreTest, TextsTravelInTheAnsiCodePage) {
   EXPECT_EQ(Utf8ToAnsi(cut).size(), 255u);
 }
 
-TEST_F(Win32ProfileStoreTest, CharacterOutsideTheCodePageDoesNotSurvive) {
-  if (AnsiHolds(kJapanese)) GTEST_SKIP() << "the ANSI code page holds these characters";
-  store_->WriteString("Quillbeck", "Folder 1", kJapanese, path_);
-  const std::string back = Read("Quillbeck", "Folder 1", path_);
-  EXPECT_NE(back, kJapanese);
-  EXPECT_EQ(back, std::string(back.size(), '?'));
+// The file is written in the ANSI code page, which would write a character
+// it lacks as "?": such a value is refused, naming its key, and the file
+// stays byte for byte as it was.
+TEST_F(Win32ProfileStoreTest, ValueOutsideTheCodePageIsRefusedAndTheFileUntouched) {
+  if (AnsiHolds(kCyrillic)) GTEST_SKIP() << "the ANSI code page holds these characters";
+  const std::string before = "[Quillbeck]\r\nFolder 1=C:\\Drop\r\nDebug=0\r\n";
+  WriteBytes(path_, before);
+  for (const bool write : {false, true}) {
+    try {
+      if (write)
+        store_->WriteString("Quillbeck", "Folder 1", "C:\\" + kCyrillic, path_);
+      else
+        store_->CheckValue("Folder 1", "C:\\" + kCyrillic);
+      ADD_FAILURE() << (write ? "written" : "passed the check");
+    } catch (const RuntimeError& error) {
+      EXPECT_EQ(error.Number(), ERROR_NO_UNICODE_TRANSLATION);
+      EXPECT_NE(error.Description().find("Folder 1"), std::string::npos) << error.Description();
+    }
+  }
+  EXPECT_EQ(ReadBytes(path_), before);
+  EXPECT_EQ(Read("Quillbeck", "Folder 1", path_), "C:\\Drop");
 }
 
 // A settings file in a folder whose name the ANSI code page cannot hold is
