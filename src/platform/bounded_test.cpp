@@ -24,9 +24,15 @@ BoundedTest::~BoundedTest() = default;
 bool BoundedTest::operator()(const std::string& path) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (const auto late = outstanding_.find(path); late != outstanding_.end()) {
-    std::lock_guard<std::mutex> pending_lock(late->second->mutex);
-    // A late answer may be long stale: it only frees the path for a new test.
-    if (!late->second->done) return false;
+    bool answered = false;
+    {
+      std::lock_guard<std::mutex> pending_lock(late->second->mutex);
+      answered = late->second->done;
+    }
+    // A late answer may be long stale: it only frees the path for a new
+    // test. The erase may free the state with its mutex, which is no longer
+    // held by then.
+    if (!answered) return false;
     outstanding_.erase(late);
   }
   auto pending = std::make_shared<Pending>();

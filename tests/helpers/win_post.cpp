@@ -18,6 +18,9 @@
 //   win_post box [wait]       waits for a message box titled "Quillbeck",
 //                             prints its owner and text ("owned=0|1 text=..."),
 //                             and answers OK (with "wait": leaves it open)
+//   win_post ping             sends the window a message (WM_NULL) and prints
+//                             "answered=1" when its thread handles it within
+//                             two seconds, "answered=0" otherwise
 //   win_post endsession       asks the window whether the session may end, prints
 //                             the answer ("query=1"), then tells it the session ends
 //
@@ -153,6 +156,11 @@ int main(int argc, char** argv) {
   }
   if (command == "rect" && argc == 3) return Rect(window, std::atoi(argv[2]));
   if (command == "box") return Box(window, !(argc == 3 && std::strcmp(argv[2], "wait") == 0));
+  if (command == "ping") {
+    const bool answered = SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 2000, nullptr) != 0;
+    std::printf("answered=%d\n", answered ? 1 : 0);
+    return 0;
+  }
   if (command == "endsession") {
     DWORD_PTR answer = 0;
     SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_BLOCK, 5000,

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,6 +22,8 @@
 #include "platform/win32/text_conversion.h"
 #include "platform/win32/windows_api.h"
 #include "support/temp_folder.h"
+
+#include <winioctl.h>
 
 namespace quillbeck {
 namespace {
@@ -180,6 +183,170 @@ TEST_F(Win32FileSystemTest, ReadOnlyCopyThatCannotTakeItsPlaceIsRemoved) {
   EXPECT_TRUE(fs_->Files(temp).empty());
   EXPECT_TRUE(fs_->FolderExists(temp + "\\r.GDT"));
 }
+
+// What the tick deletes after a copy: the file it copied, read-only or not,
+// and never a new version that a writer put under the same name meanwhile,
+// nor the same file written again. Each change alone tells the versions
+// apart: a replacement has the old size and last-write time.
+struct ChangeCase {
+  const char* why;
+  enum Change { kNone, kReadOnly, kReplaced, kGrown, kRetimed } change;
+};
+
+class CopiedFileTest : public Win32FileSystemTest,
+                       public ::testing::WithParamInterface<ChangeCase> {};
+
+TEST_P(CopiedFileTest, DeleteTakesOnlyTheFileThatWasCopied) {
+  const ChangeCase& c = GetParam();
+  const std::string temp = folder_.Make("Temp");
+  const std::string source = Path("x.GDT");
+  WriteBytes(source, "first");
+  if (c.change == ChangeCase::kReadOnly) {
+    ASSERT_TRUE(SetFileAttributesW(Utf8ToWide(source).c_str(), FILE_ATTRIBUTE_READONLY));
+  }
+  const std::optional<FileStamp> copied = fs_->CopyFile(source, temp + "\\x.GDT", true);
+  ASSERT_TRUE(copied.has_value());
+  FILETIME written{};
+  {
+    win32::UniqueHandle file = Holding(source, GENERIC_READ, FILE_SHARE_READ);
+    ASSERT_TRUE(GetFileTime(file.Get(), nullptr, nullptr, &written));
+  }
+  std::string now = "first";
+  if (c.change == ChangeCase::kReplaced) {
+    now = "fresh";  // dropped beside and renamed over it, as writers do
+    WriteBytes(Path("x.new"), now);
+    win32::UniqueHandle file = Holding(Path("x.new"), FILE_WRITE_ATTRIBUTES, 0);
+    ASSERT_TRUE(SetFileTime(file.Get(), nullptr, nullptr, &written));
+    file.Close();
+    ASSERT_TRUE(MoveFileExW(Utf8ToWide(Path("x.new")).c_str(), Utf8ToWide(source).c_str(),
+                            MOVEFILE_REPLACE_EXISTING));
+  } else if (c.change == ChangeCase::kGrown || c.change == ChangeCase::kRetimed) {
+    now = c.change == ChangeCase::kGrown ? "first and more" : "frist";
+    WriteBytes(source, now);  // the same file, truncated and written again
+    win32::UniqueHandle file = Holding(source, FILE_WRITE_ATTRIBUTES, 0);
+    ULARGE_INTEGER later{{written.dwLowDateTime, written.dwHighDateTime}};
+    later.QuadPart += c.change == ChangeCase::kRetimed ? 20'000'000 : 0;  // two seconds on
+    const FILETIME stamp{later.LowPart, later.HighPart};
+    ASSERT_TRUE(SetFileTime(file.Get(), nullptr, nullptr, &stamp));
+  }
+  const bool unchanged = c.change == ChangeCase::kNone || c.change == ChangeCase::kReadOnly;
+  try {
+    fs_->DeleteCopiedFile(source, *copied);
+    EXPECT_TRUE(unchanged) << c.why << ": deleted";
+  } catch (const RuntimeError& error) {
+    EXPECT_FALSE(unchanged) << c.why << ": " << error.Description();
+    EXPECT_EQ(error.Number(), ERROR_SHARING_VIOLATION) << c.why;
+  }
+  EXPECT_EQ(Present(source), !unchanged) << c.why;
+  if (!unchanged) {
+    EXPECT_EQ(ReadBytes(source), now) << c.why;
+  }
+  EXPECT_EQ(ReadBytes(temp + "\\x.GDT"), "first") << c.why;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, CopiedFileTest,
+    ::testing::Values(ChangeCase{"unchanged", ChangeCase::kNone},
+                      ChangeCase{"unchanged, read-only", ChangeCase::kReadOnly},
+                      ChangeCase{"replaced by a new version", ChangeCase::kReplaced},
+                      ChangeCase{"written again, longer", ChangeCase::kGrown},
+                      ChangeCase{"written again, same size", ChangeCase::kRetimed}));
+
+// FolderLink makes `link` a link to the folder `target` while it lives: a
+// junction where the file system takes one. Wine (8) makes neither junctions
+// (FSCTL_SET_REPARSE_POINT is not supported) nor symbolic links
+// (CreateSymbolicLinkW reports success and makes nothing), but shows a
+// symbolic link of the host's file system as a reparse point: there the
+// host's ln makes one.
+class FolderLink {
+ public:
+  FolderLink(const std::string& link, const std::string& target) : link_(Utf8ToWide(link)) {
+    CreateDirectoryW(link_.c_str(), nullptr);
+    win32::UniqueHandle folder(CreateFileW(link_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                           FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const std::wstring substitute = L"\\??\\" + Utf8ToWide(target);
+    const auto bytes = static_cast<USHORT>(substitute.size() * sizeof(wchar_t));
+    // The mount point's header, then its two names: the one to follow and
+    // an empty one to show.
+    std::vector<USHORT> data(8 + substitute.size() + 2);
+    const ULONG tag = IO_REPARSE_TAG_MOUNT_POINT;
+    std::memcpy(data.data(), &tag, sizeof tag);
+    data[2] = static_cast<USHORT>(8 + bytes + 4);
+    data[5] = bytes;
+    data[6] = static_cast<USHORT>(bytes + 2);
+    std::memcpy(&data[8], substitute.data(), bytes);
+    DWORD returned = 0;
+    if (DeviceIoControl(folder.Get(), FSCTL_SET_REPARSE_POINT, data.data(),
+                        static_cast<DWORD>(16 + bytes + 4), nullptr, 0, &returned, nullptr))
+      return;
+    folder.Close();
+    RemoveDirectoryW(link_.c_str());
+    using UnixName = char* (*)(const wchar_t*);
+    const auto unix_name = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+    if (unix_name == nullptr) return;
+    const std::string unix_link = unix_name(link_.c_str());
+    host_remove_ = L"rm \"" + Utf8ToWide(unix_link) + L"\"";
+    Host(L"Z:\\bin\\ln", L"ln -s \"" + Utf8ToWide(unix_name(Utf8ToWide(target).c_str())) +
+                               L"\" \"" + Utf8ToWide(unix_link) + L"\"");
+  }
+  ~FolderLink() {
+    if (host_remove_.empty())
+      RemoveDirectoryW(link_.c_str());
+    else
+      Host(L"Z:\\bin\\rm", host_remove_);
+  }
+
+  bool Made() const {
+    const DWORD attributes = GetFileAttributesW(link_.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  }
+
+ private:
+  // Host() runs a host command under Wine, which gives no handle to wait
+  // on: the link's coming or going is waited for instead.
+  void Host(const wchar_t* program, std::wstring command) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    const bool making = !Made();
+    if (!CreateProcessW(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &started))
+      return;
+    for (int i = 0; i < 250 && Made() != making; ++i) Sleep(20);
+  }
+
+  std::wstring link_;
+  std::wstring host_remove_;
+};
+
+// A Temp that is a link would take the copy wherever it points: onto its
+// own source, or out of the folder. The copy is refused, naming the folder,
+// and the source stays, with nothing written anywhere.
+class LinkedTempTest : public Win32FileSystemTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(LinkedTempTest, CopyRefusesATempThatIsALink) {
+  const std::string watched = folder_.Make("watched");
+  const std::string elsewhere = folder_.Make("elsewhere");
+  const std::string temp = watched + "\\Temp";
+  FolderLink link(temp, GetParam() ? watched : elsewhere);
+  ASSERT_TRUE(link.Made()) << "no folder link could be made here";
+  WriteBytes(watched + "\\x.GDT", "payload");
+  try {
+    fs_->CopyFile(watched + "\\x.GDT", temp + "\\x.GDT", true);
+    ADD_FAILURE() << "copied through the link";
+  } catch (const RuntimeError& error) {
+    EXPECT_NE(error.Description().find(temp), std::string::npos) << error.Description();
+  }
+  EXPECT_EQ(ReadBytes(watched + "\\x.GDT"), "payload");
+  EXPECT_EQ(fs_->Files(watched).size(), 1u) << "a copy landed beside its source";
+  EXPECT_TRUE(fs_->Files(elsewhere).empty()) << "a copy landed where the link points";
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, LinkedTempTest, ::testing::Values(true, false),
+                         [](const auto& info) {
+                           return std::string(info.param ? "ToItsOwnFolder" : "ToAnotherFolder");
+                         });
 
 // What a cleanup of Temp takes: temporary copies of this program's own
 // naming whose writer is gone, and nothing else.
@@ -464,12 +631,27 @@ TEST_F(Win32ProfileStoreTest, TextsTravelInTheAnsiCodePage) {
   EXPECT_EQ(Utf8ToAnsi(cut).size(), 255u);
 }
 
-TEST_F(Win32ProfileStoreTest, CharacterOutsideTheCodePageDoesNotSurvive) {
-  if (AnsiHolds(kJapanese)) GTEST_SKIP() << "the ANSI code page holds these characters";
-  store_->WriteString("Quillbeck", "Folder 1", kJapanese, path_);
-  const std::string back = Read("Quillbeck", "Folder 1", path_);
-  EXPECT_NE(back, kJapanese);
-  EXPECT_EQ(back, std::string(back.size(), '?'));
+// The file is written in the ANSI code page, which would write a character
+// it lacks as "?": such a value is refused, naming its key, and the file
+// stays byte for byte as it was.
+TEST_F(Win32ProfileStoreTest, ValueOutsideTheCodePageIsRefusedAndTheFileUntouched) {
+  if (AnsiHolds(kCyrillic)) GTEST_SKIP() << "the ANSI code page holds these characters";
+  const std::string before = "[Quillbeck]\r\nFolder 1=C:\\Drop\r\nDebug=0\r\n";
+  WriteBytes(path_, before);
+  for (const bool write : {false, true}) {
+    try {
+      if (write)
+        store_->WriteString("Quillbeck", "Folder 1", "C:\\" + kCyrillic, path_);
+      else
+        store_->CheckValue("Folder 1", "C:\\" + kCyrillic);
+      ADD_FAILURE() << (write ? "written" : "passed the check");
+    } catch (const RuntimeError& error) {
+      EXPECT_EQ(error.Number(), ERROR_NO_UNICODE_TRANSLATION);
+      EXPECT_NE(error.Description().find("Folder 1"), std::string::npos) << error.Description();
+    }
+  }
+  EXPECT_EQ(ReadBytes(path_), before);
+  EXPECT_EQ(Read("Quillbeck", "Folder 1", path_), "C:\\Drop");
 }
 
 // A settings file in a folder whose name the ANSI code page cannot hold is

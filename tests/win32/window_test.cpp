@@ -537,6 +537,34 @@ TEST_F(WindowTest, ErrorBoxReachesTheUserWhileTheWindowIsHidden) {
   EXPECT_NE(seen.text.find(L" - "), std::wstring::npos);
 }
 
+// A folder typed in that the settings file cannot hold (it is written in
+// the ANSI code page, which would make it "?"): Save stops in its trap with
+// a box naming the key, logs it under cmdSave_Click, and leaves the file
+// byte for byte as it was, the keys before that slot included.
+TEST_F(WindowTest, SaveOfAFolderBeyondTheCodePageLeavesTheFileAsItWas) {
+  bool lossless = false;
+  const std::wstring typed = L"C:\\\u041A\u0432\u0438\u043B";  // C:\Квил
+  Utf8ToAnsi(WideToUtf8(typed), &lossless);
+  if (lossless) GTEST_SKIP() << "the ANSI code page holds these characters";
+  const std::string settings = folder_.Join("Settings.ini");
+  const std::string before = "[Quillbeck]\r\nFolder 1=C:\\Drop\r\nDebug=1\r\n";
+  WriteFile(settings, before);
+  Show();
+  window_.SetFolderText(1, "C:\\Other");
+  SetWindowTextW(Control(Expected("txtFolder_3").win32_id), typed.c_str());
+  BoxSeen seen;
+  const bool shown = WhileModal(
+      L"#32770", L"Quillbeck", [&](HWND box) { seen = AnswerBox(box, Main()); },
+      [&] { SendMessageW(Control(kSave), BM_CLICK, 0, 0); });
+  ASSERT_TRUE(shown);
+  EXPECT_NE(seen.text.find(L"Folder 3"), std::wstring::npos) << WideToUtf8(seen.text);
+  EXPECT_EQ(seen.text.find(L"Successfully saved."), std::wstring::npos);
+  EXPECT_EQ(ReadFile(settings), before);
+  const std::string errors = ReadFile(folder_.Join("Logs\\Error.log"));
+  EXPECT_NE(errors.find("Folder 3"), std::string::npos) << errors;
+  EXPECT_NE(errors.find("cmdSave_Click"), std::string::npos) << errors;
+}
+
 // A move to a monitor of the other density the table is written for lays
 // every control out again and makes the fonts again.
 TEST_F(WindowTest, DpiChangeLaysTheControlsOutAgain) {

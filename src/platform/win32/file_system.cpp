@@ -142,6 +142,11 @@ UniqueHandle OpenRealFolder(const std::wstring& folder, const std::string& conte
   FILE_BASIC_INFO info;
   if (!GetFileInformationByHandleEx(handle.Get(), FileBasicInfo, &info, sizeof info))
     RaiseLast(context);
+  // The folder's own attributes by name as well: Wine, which shows a link
+  // of the host's file system as a reparse point, answers the handle's query
+  // for the folder the link leads to.
+  const DWORD by_name = GetFileAttributesW(folder.c_str());
+  if (by_name != INVALID_FILE_ATTRIBUTES) info.FileAttributes |= by_name;
   if (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
     throw RuntimeError(ERROR_CANT_ACCESS_FILE,
                        "The folder is a link or junction, which is never written through: " +

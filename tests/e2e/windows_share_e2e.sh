@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# End to end: a watched folder on a share whose server stops answering.
+# Quillbeck.exe under Wine on a private X display (Xvfb) watches two folders:
+# one on a FUSE mount (bindfs of a temporary folder, which Wine's drive Z:
+# reaches like any host folder) and one on the local disk. The mount's
+# daemon is then stopped (SIGSTOP): every call into the mount blocks, as a
+# call into a share whose server is gone does. Checks:
+#   - while it is frozen the local slot still gets its files picked up, tick
+#     after tick, and the window answers messages;
+#   - a file dropped meanwhile into the share's folder waits there;
+#   - once the daemon goes on (SIGCONT) the share's slot picks it up, in the
+#     same process, with nothing in Error.log.
+#
+#   windows_share_e2e.sh <Quillbeck.exe> <record_start.exe> <win_post.exe>
+#
+# Needs bindfs and a usable /dev/fuse: without them it is skipped (status
+# 77). Every wait is bounded; the daemon is resumed and ended, the mount
+# taken down, the display and the prefix's wineserver ended on exit,
+# whatever happened.
+set -uo pipefail
+
+[ $# -eq 3 ] || { echo "usage: $0 Quillbeck.exe record_start.exe win_post.exe" >&2; exit 2; }
+here=$(cd "$(dirname "$0")" && pwd)
+wine_run="$here/../../scripts/wine-run"
+program=$(realpath "$1") record_start=$(realpath "$2") win_post=$(realpath "$3")
+
+export WINEPREFIX=${QUILLBECK_DISPLAY_WINEPREFIX:-${TMPDIR:-/tmp}/quillbeck-wine-display-$(id -u)}
+export WINEDEBUG=-all
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+work=$(mktemp -d "${TMPDIR:-/tmp}/quillbeck-share-e2e.XXXXXX")
+served="$work/served" mount="$work/mount" local="$work/local"
+mkdir -p "$served/Temp" "$mount" "$local/Temp"
+pids=()
+daemon=
+
+cleanup() {
+  if [ -n "$daemon" ]; then
+    kill -CONT "$daemon" 2>/dev/null
+    fusermount3 -u "$mount" 2>/dev/null || umount -l "$mount" 2>/dev/null
+    kill "$daemon" 2>/dev/null
+  fi
+  "$wineserver" -k >/dev/null 2>&1 || true
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  mountpoint -q "$mount" || rm -rf "$work"
+}
+trap cleanup EXIT
+
+source "$(dirname "$0")/../support/checks.sh"
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+wp() { "$wine_run" --timeout 30 "$win_post" "$@" 2>/dev/null | tr -d '\r'; }
+count() { grep -c -- "$2" "$1" 2>/dev/null; }
+has_lines() { [ "$(count "$1" "$2")" = "$3" ]; }
+alive() { kill -0 "$1" 2>/dev/null; }
+
+# --- the share: a FUSE mount without kernel caching, so that stopping its
+# daemon blocks the very next call into it ----------------------------------
+command -v bindfs >/dev/null && command -v fusermount3 >/dev/null || {
+  echo "bindfs or fusermount3 is not installed: skipped"
+  exit 77
+}
+bindfs -f -o entry_timeout=0,attr_timeout=0,negative_timeout=0 "$served" "$mount" \
+  >"$work/bindfs.log" 2>&1 &
+daemon=$!
+if ! wait_for 10 mountpoint -q "$mount"; then
+  echo "bindfs could not mount (is /dev/fuse usable here?): skipped"
+  cat "$work/bindfs.log"
+  exit 77
+fi
+
+# --- display ----------------------------------------------------------------
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+pids+=($!)
+wait_for 10 test -s "$work/display" || { echo "Xvfb did not start" >&2; exit 1; }
+DISPLAY=":$(cat "$work/display")"
+export DISPLAY
+
+# --- installation -------------------------------------------------------------
+app="$work/app"
+mkdir -p "$app"
+cp "$program" "$app/Quillbeck.exe"
+record="$work/record.txt"
+recorder="$(windows_path "$record_start") $(windows_path "$record")"
+printf '[Quillbeck]\r\nDebug=1\r\nFolder 1=%s\r\nShell 1=%s share\r\nFolder 2=%s\r\nShell 2=%s local\r\n' \
+  "$(windows_path "$mount")" "$recorder" "$(windows_path "$local")" "$recorder" >"$app/Settings.ini"
+
+"$wine_run" --timeout 600 "$app/Quillbeck.exe" >/dev/null 2>&1 &
+main=$!
+pids+=($main)
+check "the program starts and ticks" wait_for 120 grep -q 'Timer started' "$app/Logs/Debug.log"
+printf 'one' >"$mount/a.GDT"
+check "the share's slot picks up a file" wait_for 20 has_lines "$record" share 1
+
+# --- the share freezes ----------------------------------------------------------
+kill -STOP "$daemon"
+printf 'two' >"$served/b.GDT"  # written on the server's side, seen once it answers
+printf 'three' >"$local/c.GDT"
+check "while it is frozen the local slot picks up a file" wait_for 10 has_lines "$record" local 1
+check "the window answers a message" grep -q 'answered=1' <<<"$(wp ping)"
+printf 'four' >"$local/d.GDT"
+check "and a next one, ticks later" wait_for 10 has_lines "$record" local 2
+check "the local files were moved into Temp" eval \
+  '[ "$(cat "$local/Temp/c.GDT" "$local/Temp/d.GDT")" = threefour ] && [ ! -e "$local/c.GDT" ]'
+check "the share's file waits" eval 'has_lines "$record" share 1 && [ -e "$served/b.GDT" ]'
+
+# --- the share answers again ------------------------------------------------------
+kill -CONT "$daemon"
+check "the share's slot works again" wait_for 20 has_lines "$record" share 2
+check "the file arrived in the share's Temp" eval \
+  '[ "$(cat "$served/Temp/b.GDT" 2>/dev/null)" = two ] && [ ! -e "$served/b.GDT" ]'
+check "in the same process, never restarted" alive "$main"
+check "no error was logged" test ! -s "$app/Logs/Error.log"
+
+if [ "$failures" -gt 0 ]; then
+  echo "$failures check(s) failed"
+  echo "--- record"; cat "$record" 2>/dev/null
+  echo "--- Debug.log"; tail -n 30 "$app/Logs/Debug.log" 2>/dev/null
+  echo "--- Error.log"; cat "$app/Logs/Error.log" 2>/dev/null
+  exit 1
+fi
+echo "all checks passed"
