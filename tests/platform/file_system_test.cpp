@@ -225,8 +225,10 @@ INSTANTIATE_TEST_SUITE_P(
         AfterCopy{"NewVersionUnderTheSameName",
                   [](const std::string& path) {
                     // A dropper that reuses one name writes beside it and
-                    // renames over it.
-                    WriteFile(path + ".new", "second version");
+                    // renames over it; same size, same time: only which
+                    // file it is tells the versions apart.
+                    WriteFile(path + ".new", "other version");
+                    fs::last_write_time(path + ".new", fs::last_write_time(path));
                     fs::rename(path + ".new", path);
                   },
                   false},
