@@ -35,8 +35,10 @@ constexpr wchar_t kExeName[] = L"Quillbeck.exe";
 // StartClosedCopy reads it. Private (not all upper case), so no command
 // line can set it.
 constexpr wchar_t kClosedProperty[] = L"QuillbeckClosedCopy";
-// How long one window may take to answer a message, and how long a copy
-// that agreed to end may take to exit.
+// How long a copy that is just starting may take to make its window, how
+// long one window may take to answer a message, and how long a copy that
+// agreed to end may take to exit.
+constexpr DWORD kWindowTimeoutMs = 5000;
 constexpr UINT kAnswerTimeoutMs = 5000;
 constexpr DWORD kExitTimeoutMs = 15000;
 
@@ -133,8 +135,13 @@ std::vector<HWND> TopLevelWindows(DWORD process_id) {
 // EndAsSessionEnds() asks each top-level window of the process whether the
 // session may end for it; when none refuses, tells each that it ends.
 // Returns false when a window refused or there was no window to ask.
-bool EndAsSessionEnds(DWORD process_id) {
-  const std::vector<HWND> windows = TopLevelWindows(process_id);
+bool EndAsSessionEnds(HANDLE process, DWORD process_id) {
+  std::vector<HWND> windows = TopLevelWindows(process_id);
+  // A copy that is just starting gets a moment to make its window.
+  for (DWORD waited = 0; windows.empty() && waited < kWindowTimeoutMs; waited += 100) {
+    if (WaitForSingleObject(process, 100) == WAIT_OBJECT_0) return true;
+    windows = TopLevelWindows(process_id);
+  }
   if (windows.empty()) return false;
   bool agreed = true;
   for (HWND window : windows) {
@@ -219,7 +226,7 @@ extern "C" __declspec(dllexport) UINT __stdcall CloseRunningCopies(MSIHANDLE ins
     if (!SameUser(UserOf(process.Get()), user)) continue;
 
     const std::wstring which = L"the copy " + std::to_wstring(entry.th32ProcessID) + L" of " + image;
-    if (!EndAsSessionEnds(entry.th32ProcessID)) {
+    if (!EndAsSessionEnds(process.Get(), entry.th32ProcessID)) {
       Log(install, which + L" did not agree to end; left running");
       continue;
     }
