@@ -122,7 +122,7 @@ one_byte_changed() {
   cp "$1" "$2"
   offset=$(($(stat -c %s "$1") / 2))
   byte=$(od -An -tu1 -j "$offset" -N 1 "$1" | tr -d ' ')
-  printf "\\$(printf %03o $(((byte + 1) % 256)))" | dd of="$2" bs=1 seek="$offset" conv=notrunc 2>/dev/null
+  printf '%b' "\\0$(printf %03o $(((byte + 1) % 256)))" | dd of="$2" bs=1 seek="$offset" conv=notrunc 2>/dev/null
   [ "$(cmp -l "$1" "$2" | wc -l)" = 1 ]
 }
 check "the zip's exe is signed by the certificate given" verifies "$signed_exe"

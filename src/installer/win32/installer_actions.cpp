@@ -146,8 +146,8 @@ bool EndAsSessionEnds(HANDLE process, DWORD process_id) {
   bool agreed = true;
   for (HWND window : windows) {
     DWORD_PTR answer = TRUE;
-    if (SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP,
-                            SMTO_ABORTIFHUNG, kAnswerTimeoutMs, &answer) != 0 &&
+    if (SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG,
+                            kAnswerTimeoutMs, &answer) != 0 &&
         answer == FALSE)
       agreed = false;
   }
@@ -174,8 +174,8 @@ bool StartAsUser(const std::wstring& exe, const std::wstring& folder, DWORD& err
   PROCESS_INFORMATION started{};
   DWORD flags = CREATE_BREAKAWAY_FROM_JOB | CREATE_DEFAULT_ERROR_MODE;
   if (environment != nullptr) flags |= CREATE_UNICODE_ENVIRONMENT;
-  BOOL ok = CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, flags,
-                           environment, folder.c_str(), &startup, &started);
+  BOOL ok = CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, flags, environment,
+                           folder.c_str(), &startup, &started);
   if (!ok && GetLastError() == ERROR_ACCESS_DENIED) {
     // A job that allows no breakaway: start it inside the job then.
     flags &= ~static_cast<DWORD>(CREATE_BREAKAWAY_FROM_JOB);
@@ -225,7 +225,8 @@ extern "C" __declspec(dllexport) UINT __stdcall CloseRunningCopies(MSIHANDLE ins
     if (image.empty() || !SamePath(LongPath(image), installed)) continue;
     if (!SameUser(UserOf(process.Get()), user)) continue;
 
-    const std::wstring which = L"the copy " + std::to_wstring(entry.th32ProcessID) + L" of " + image;
+    const std::wstring which =
+        L"the copy " + std::to_wstring(entry.th32ProcessID) + L" of " + image;
     if (!EndAsSessionEnds(process.Get(), entry.th32ProcessID)) {
       Log(install, which + L" did not agree to end; left running");
       continue;
