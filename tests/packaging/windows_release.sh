@@ -2,10 +2,12 @@
 # shellcheck disable=SC2016,SC2034,SC2317 # checks are strings for eval, expanded when they run
 # The Windows release files, installed as a user would, under Wine in a
 # fresh prefix: the MSI (install, the installed program at work, a major
-# upgrade, uninstall, AUTOSTART=0) and the zip (its contents, its exe at
-# work). The files are made by packaging/windows/build-release, the command
-# scripts/package uses, from a built Windows tree; a second installer of a
-# higher version, from the same exe, drives the upgrade.
+# upgrade and an uninstall while it runs, AUTOSTART=0) and the zip (its
+# contents, its exe at work). The files are made by
+# packaging/windows/build-release, the command scripts/package uses, from a
+# built Windows tree, and signed by a certificate authority made here for
+# the run; installers of higher versions, unsigned, drive the upgrades, the
+# first of them from an exe that differs in its bytes.
 #
 #   windows_release.sh <windows-build-dir> <record_start.exe>
 #
@@ -43,13 +45,37 @@ file_is() { [ "$(cat "$1" 2>/dev/null)" = "$2" ]; }
 lines_in() { [ "$(grep -c -- "$2" "$1" 2>/dev/null)" = "$3" ]; }
 
 # --- the release files -------------------------------------------------------
+# A throwaway certificate authority and a code-signing certificate it issued.
+ca="$work/ca"
+mkdir -p "$ca"
+{
+  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Quillbeck test authority" \
+    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign" \
+    -keyout "$ca/authority.key" -out "$ca/authority.pem" &&
+    openssl req -newkey rsa:2048 -nodes -subj "/CN=Quillbeck test signer" \
+      -keyout "$ca/signer.key" -out "$ca/signer.csr" &&
+    printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' \
+      >"$ca/signer.ext" &&
+    openssl x509 -req -days 2 -in "$ca/signer.csr" -CA "$ca/authority.pem" -CAkey "$ca/authority.key" \
+      -CAcreateserial -extfile "$ca/signer.ext" -out "$ca/signer.pem"
+} >/dev/null 2>&1 || { echo "openssl could not make the test certificates"; failures=$((failures + 1)); finish; }
+
 version=$(sed -n -E 's/^CMAKE_PROJECT_VERSION:[A-Z]+=(.*)$/\1/p' "$build/CMakeCache.txt")
 IFS=. read -r major minor patch <<<"$version"
 newer="$major.$minor.$((patch + 1))"
 newest="$major.$minor.$((patch + 2))"
-"$root/packaging/windows/build-release" "$build" "$work/dist" >/dev/null \
+QUILLBECK_SIGN_CERT="$ca/signer.pem" QUILLBECK_SIGN_KEY="$ca/signer.key" \
+  "$root/packaging/windows/build-release" "$build" "$work/dist" >/dev/null \
   || { echo "build-release failed"; failures=$((failures + 1)); finish; }
-QUILLBECK_RELEASE_VERSION=$newer "$root/packaging/windows/build-release" "$build" "$work/newer" \
+# The newer release carries an exe a few bytes longer than the built one, so
+# an upgrade that leaves the old exe in place shows.
+newer_build="$work/newer-build"
+mkdir -p "$newer_build/bin"
+ln -s "$build/CMakeCache.txt" "$newer_build/CMakeCache.txt"
+cp "$build/bin/Quillbeck.exe" "$build/bin/QuillbeckSetup.dll" "$newer_build/bin/"
+printf 'newer' >>"$newer_build/bin/Quillbeck.exe"
+newer_exe="$newer_build/bin/Quillbeck.exe"
+QUILLBECK_RELEASE_VERSION=$newer "$root/packaging/windows/build-release" "$newer_build" "$work/newer" \
   >/dev/null || { echo "build-release of $newer failed"; failures=$((failures + 1)); finish; }
 QUILLBECK_RELEASE_VERSION=$newest "$root/packaging/windows/build-release" "$build" "$work/newest" \
   >/dev/null || { echo "build-release of $newest failed"; failures=$((failures + 1)); finish; }
@@ -79,6 +105,35 @@ check "a major upgrade removes the older version before it installs anything" ev
    [ "$(sequence_of RemoveExistingProducts)" -lt "$(sequence_of InstallInitialize)" ]'
 check "the MSI ships no Settings.ini and no Logs" eval \
   '[ "$(msiinfo export "$msi" File | tail -n +4 | cut -f3 | tr -d "\r")" = Quillbeck.exe ]'
+check "a running copy is closed before InstallValidate and started after InstallFinalize" eval \
+  '[ "$(sequence_of CloseRunningCopies)" -lt "$(sequence_of InstallValidate)" ] &&
+   [ "$(sequence_of StartClosedCopy)" -gt "$(sequence_of InstallFinalize)" ]'
+
+# --- signatures --------------------------------------------------------------------
+signed="$work/signed"
+mkdir -p "$signed"
+unzip -q "$zip" Quillbeck.exe -d "$signed/zip"
+msiextract -C "$signed/msi" "$msi" >/dev/null
+signed_exe="$signed/zip/Quillbeck.exe"
+verifies() { osslsigncode verify -CAfile "$ca/authority.pem" -in "$1" >/dev/null 2>&1; }
+# one_byte_changed <file> <copy>: the copy with the byte in the middle of the file changed.
+one_byte_changed() {
+  local offset byte
+  cp "$1" "$2"
+  offset=$(($(stat -c %s "$1") / 2))
+  byte=$(od -An -tu1 -j "$offset" -N 1 "$1" | tr -d ' ')
+  printf '%b' "\\0$(printf %03o $(((byte + 1) % 256)))" | dd of="$2" bs=1 seek="$offset" conv=notrunc 2>/dev/null
+  [ "$(cmp -l "$1" "$2" | wc -l)" = 1 ]
+}
+check "the zip's exe is signed by the certificate given" verifies "$signed_exe"
+check "the MSI carries the same signed exe" same_file "$signed/msi/Programs/Quillbeck/Quillbeck.exe" "$signed_exe"
+check "the MSI is signed after its last change" verifies "$msi"
+check "one byte changed after signing, the exe is rejected" eval \
+  'one_byte_changed "$signed_exe" "$signed/changed.exe" && ! verifies "$signed/changed.exe"'
+check "one byte changed after signing, the MSI is rejected" eval \
+  'one_byte_changed "$msi" "$signed/changed.msi" && ! verifies "$signed/changed.msi"'
+check "without a certificate the release is built unsigned" eval \
+  '! osslsigncode extract-signature -in "$newest_msi" -out "$signed/none.sig" >/dev/null 2>&1'
 
 # --- where the installer puts things -------------------------------------------
 wine wineboot --init >/dev/null
@@ -113,12 +168,24 @@ installed() {
            END { if (name == "Quillbeck") print shown }'
   done
 }
+# copies_of <installed|unpacked>: how many Quillbeck.exe processes of this
+# prefix run from the install folder, or from the unpacked zip.
+copies_of() {
+  local pattern='Programs[\\/]Quillbeck[\\/]Quillbeck\.exe' pid count=0
+  [ "$1" = installed ] || pattern='unpacked[\\/]Quillbeck\.exe'
+  for pid in $(pgrep -x Quillbeck.exe); do
+    tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
+      tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline" | grep -qiE "$pattern" && count=$((count + 1))
+  done
+  echo "$count"
+}
+runs() { [ "$(copies_of "$1")" = "$2" ]; }
 shortcut_targets_exe() { [ -f "$shortcut" ] && strings -a -n 8 "$shortcut" | grep -qiF 'Programs\Quillbeck\Quillbeck.exe'; }
 
 # --- 1. a silent install ---------------------------------------------------------
 msiexec /i "$(windows_path "$msi")" /qn /l*v "$(windows_path "$work/install.log")"
-check "msiexec /i /qn succeeds" test $? -eq 0
-check "the exe lands in AppData\\Local\\Programs\\Quillbeck" same_file "$exe" "$build/bin/Quillbeck.exe"
+check "msiexec /i /qn of the signed MSI succeeds" test $? -eq 0
+check "the exe lands in AppData\\Local\\Programs\\Quillbeck" same_file "$exe" "$signed_exe"
 check "and nothing else" test "$(ls -A "$folder" 2>/dev/null)" = Quillbeck.exe
 check "the Start Menu shortcut points at it" shortcut_targets_exe
 check "the Run value starts it, quoted" test "$(run_value)" = "\"$exe_windows\""
@@ -147,6 +214,8 @@ check "it writes its trace into Logs beside itself" wait_for 10 grep -q 'one.GDT
 "$wineserver" -k >/dev/null 2>&1
 wait 2>/dev/null
 # The user's own files, as the upgrade and the uninstall must leave them.
+# The trace goes off, so a running copy writes nothing into Logs.
+sed -i 's/^Debug=1\r$/Debug=0\r/' "$folder/Settings.ini"
 printf '\r\n; kept by the user\r\n' >>"$folder/Settings.ini"
 cp "$folder/Settings.ini" "$work/Settings.before"
 cp "$folder/Logs/Debug.log" "$work/Debug.before"
@@ -155,27 +224,47 @@ user_files_kept() {
     same_file "$folder/Logs/Debug.log" "$work/Debug.before"
 }
 
-# --- 3. a newer MSI upgrades it ---------------------------------------------------
-msiexec /i "$(windows_path "$newer_msi")" /qn
-check "the $newer MSI installs over $version" test $? -eq 0
+# --- 3. a newer MSI upgrades it while it runs ---------------------------------------
+# The installed program runs, as after a login, and so does a copy of the
+# same exe unpacked from the zip elsewhere, which the installer must leave
+# alone. Each has made its watched folder's Temp once its window is up.
+rm -rf "$work/watch/Temp"
+"$wine_run" --headless --timeout 300 "$exe" </dev/null >/dev/null 2>&1 &
+unpacked="$work/unpacked"
+unzip -q "$zip" -d "$unpacked"
+mkdir -p "$work/zipwatch"
+printf '[Quillbeck]\r\nFolder 1=%s\r\n' "$(windows_path "$work/zipwatch")" >"$unpacked/Settings.ini"
+"$wine_run" --headless --timeout 300 "$unpacked/Quillbeck.exe" </dev/null >/dev/null 2>&1 &
+check "the installed program and a copy from the zip run" eval \
+  'wait_for 90 test -d "$work/watch/Temp" -a -d "$work/zipwatch/Temp" && runs installed 1 && runs unpacked 1'
+msiexec /i "$(windows_path "$newer_msi")" /qn /l*v "$(windows_path "$work/upgrade.log")"
+status=$?
+check "the $newer MSI installs over the running $version (status $status)" test "$status" -eq 0
 check "one product is installed, version $newer" test "$(installed)" = "$newer"
-check "the exe, the shortcut and the Run value are there" eval \
-  'same_file "$exe" "$build/bin/Quillbeck.exe" && shortcut_targets_exe &&
-   [ "$(run_value)" = "\"$exe_windows\"" ]'
+check "the installed exe is the new one; the shortcut and the Run value are there" eval \
+  'same_file "$exe" "$newer_exe" && shortcut_targets_exe && [ "$(run_value)" = "\"$exe_windows\"" ]'
+printf 'after the upgrade' >"$work/watch/two.GDT"
+check "exactly one copy runs again, and it picks up a file" eval \
+  'wait_for 30 lines_in "$record" picked 2 && file_is "$work/watch/Temp/two.GDT" "after the upgrade" &&
+   runs installed 1'
+check "the copy from the zip was left running" runs unpacked 1
 check "Settings.ini and Logs survive the upgrade unchanged" user_files_kept
 msiexec /i "$(windows_path "$msi")" /qn
 status=$?
-check "the older MSI refuses to downgrade (status $status)" eval \
-  '[ "$status" -ne 0 ] && [ "$(installed)" = "$newer" ] && user_files_kept'
+check "the older MSI refuses to downgrade (status $status), leaving the program running" eval \
+  '[ "$status" -ne 0 ] && [ "$(installed)" = "$newer" ] && user_files_kept && runs installed 1'
 
-# --- 4. uninstall --------------------------------------------------------------------
+# --- 4. uninstall while it runs --------------------------------------------------------
 msiexec /x "$(windows_path "$newer_msi")" /qn
 check "msiexec /x succeeds" test $? -eq 0
 check "the exe is gone" test ! -e "$exe"
 check "the shortcut is gone" test ! -e "$shortcut"
 check "the Run value is gone" no_run_value
+check "no copy of the installed program runs" runs installed 0
 check "no product is left installed" test -z "$(installed)"
 check "Settings.ini and Logs stay, unchanged, in their folder" user_files_kept
+"$wineserver" -k >/dev/null 2>&1
+wait 2>/dev/null
 
 # --- 5. AUTOSTART=0 --------------------------------------------------------------------
 # A user who never ran the program: no files of their own in the folder.
@@ -183,9 +272,17 @@ rm -rf "$folder"
 msiexec /i "$(windows_path "$msi")" /qn AUTOSTART=0
 check "a silent install with AUTOSTART=0 succeeds" test $? -eq 0
 check "and writes no Run value" no_run_value
-check "but the exe and the shortcut" eval 'same_file "$exe" "$build/bin/Quillbeck.exe" && shortcut_targets_exe'
+check "but the exe and the shortcut" eval 'same_file "$exe" "$signed_exe" && shortcut_targets_exe'
+# Running, started by hand; its Settings.ini only shows when it is up.
+mkdir -p "$work/watch5"
+printf '[Quillbeck]\r\nFolder 1=%s\r\n' "$(windows_path "$work/watch5")" >"$folder/Settings.ini"
+"$wine_run" --headless --timeout 300 "$exe" </dev/null >/dev/null 2>&1 &
+check "the program runs" eval 'wait_for 90 test -d "$work/watch5/Temp" && runs installed 1'
 msiexec /i "$(windows_path "$newer_msi")" /qn
 check "an upgrade without AUTOSTART keeps it off" eval '[ "$(installed)" = "$newer" ] && no_run_value'
+check "and with AUTOSTART off it closes the running copy, replaces it and starts none" eval \
+  'same_file "$exe" "$newer_exe" && runs installed 0 && sleep 2 && runs installed 0'
+rm -f "$folder/Settings.ini"
 msiexec /i "$(windows_path "$newest_msi")" /qn AUTOSTART=1
 check "an upgrade with AUTOSTART=1 turns it on" eval \
   '[ "$(installed)" = "$newest" ] && [ "$(run_value)" = "\"$exe_windows\"" ]'
@@ -196,21 +293,30 @@ check "uninstalling takes the then empty folder and the Run value away" eval \
 # --- 6. the zip --------------------------------------------------------------------------
 check "the zip holds Quillbeck.exe, README.txt and LICENSE.txt, no more" test \
   "$(unzip -Z1 "$zip" | sort | tr '\n' ' ')" = "LICENSE.txt Quillbeck.exe README.txt "
-unpacked="$work/unpacked"
-unzip -q "$zip" -d "$unpacked"
-check "its exe is the built one" same_file "$unpacked/Quillbeck.exe" "$build/bin/Quillbeck.exe"
+check "its exe is the built one, signed" same_file "$unpacked/Quillbeck.exe" "$signed_exe"
 check "its README names version $version and says where Settings.ini and Logs live" eval \
   'grep -q "Quillbeck $version" "$unpacked/README.txt" && grep -q "Settings.ini" "$unpacked/README.txt" &&
    grep -q "Logs.Error.log" "$unpacked/README.txt" && ! grep -q "@" "$unpacked/README.txt"'
 check "its license is the project's, with Windows line ends" eval \
   'diff -q <(tr -d "\r" <"$unpacked/LICENSE.txt") "$root/LICENSE" >/dev/null &&
    [ "$(grep -c $'"'"'\r$'"'"' "$unpacked/LICENSE.txt")" = "$(wc -l <"$root/LICENSE")" ]'
-mkdir -p "$work/zipwatch"
+rm -rf "$work/zipwatch/Temp"
 printf '[Quillbeck]\r\nDebug=1\r\nFolder 1=%s\r\nShell 1=%s %s from-zip\r\n' \
   "$(windows_path "$work/zipwatch")" "$(windows_path "$record_start")" "$(windows_path "$record")" \
   >"$unpacked/Settings.ini"
-"$wine_run" --headless --timeout 300 "$unpacked/Quillbeck.exe" </dev/null >/dev/null 2>&1 &
+# Wine answers the registration for restart with a trace line of its own
+# (its Restart Manager does nothing with it); the trace shows what start-up
+# asked for.
+WINEDEBUG=-all,fixme+process "$wine_run" --headless --timeout 300 "$unpacked/Quillbeck.exe" \
+  </dev/null >/dev/null 2>"$work/first.trace" &
 check "the zip's exe starts and makes the watched folder's Temp" wait_for 90 test -d "$work/zipwatch/Temp"
+check "start-up registers for restart, no command line, not after a reboot (RESTART_NO_REBOOT)" \
+  wait_for 10 grep -qF 'RegisterApplicationRestart ((null),8)' "$work/first.trace"
+WINEDEBUG=-all,fixme+process "$wine_run" --headless --timeout 60 "$unpacked/Quillbeck.exe" \
+  </dev/null >/dev/null 2>"$work/second.trace"
+status=$?
+check "a second copy ends at once (status $status) without registering" eval \
+  '[ "$status" -eq 0 ] && ! grep -q RegisterApplicationRestart "$work/second.trace"'
 printf 'zipped' >"$work/zipwatch/two.gdt"
 check "and picks up a file, starting the command" eval \
   'wait_for 30 lines_in "$record" from-zip 1 && file_is "$work/zipwatch/Temp/two.gdt" zipped'

@@ -1,6 +1,7 @@
 // Quillbeck.exe: builds the platform, the window and frmMain, runs the
-// start-up sequence, shows the window and runs the message loop. The
-// program takes no arguments; it ends only through the immediate end.
+// start-up sequence, registers for restart, shows the window and runs the
+// message loop. The program takes no arguments; it ends only through the
+// immediate end.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -33,6 +34,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     return 1;
   }
   form.Form_Load();
+  // Past Form_Load this copy holds the single-instance mark: a second copy
+  // has ended there. Registered, it is started again by Restart Manager,
+  // which closes it (as a session end does) when an update must replace its
+  // files, and by Windows Error Reporting after a crash or a hang, since a
+  // resident service should come back by itself. Not after a reboot: the
+  // Run value starts it at login, and a second start would only end at once.
+  RegisterApplicationRestart(nullptr, RESTART_NO_REBOOT);
   window.ShowFirst();
   return window.RunMessageLoop();
 }
