@@ -59,6 +59,9 @@ install="$work/install"
 mkdir -m 700 "$runtime"
 mkdir -p "$install" "$work/home" "$work/config"
 cp "$program" "$install/quillbeck"
+# The desktop's user may not be able to reach the build tree.
+cp "$pointer_helper" "$work/wayland_pointer"
+pointer_helper=$work/wayland_pointer
 printf '[Quillbeck]\r\nDebug=1\r\n' >"$install/Settings.ini"
 cp "$install/Settings.ini" "$work/settings-before"
 cat >"$work/sway.conf" <<'EOF'
