@@ -7,9 +7,9 @@
 #
 # The program starts before the bar, so at first there is no tray host: a
 # close request must not hide the window then, and a second start ends at once.
-# Then waybar starts: the icon must appear in it; a close request hides the
-# window; a second start shows it again and ends at once; a left click on the
-# icon does nothing; a right click opens the icon's menu at the icon, as a
+# Then waybar starts: the icon must appear in it, and again after the bar
+# restarts; a close request hides the window; a second start shows it again
+# and ends at once; a left click on the icon does nothing; a right click opens the icon's menu at the icon, as a
 # popup of the bar and not as a window of its own; "Open" shows the window;
 # "Close" ends the program. The pointer is driven by sway's own commands
 # (swaymsg seat ... cursor) over a virtual pointer that wayland_pointer
@@ -216,6 +216,14 @@ waybar_pid=$!
 pids+=("$waybar_pid")
 check "the icon is registered with the tray host that started later" wait_for 20 item_registered
 check "and the bar shows it" wait_for 10 icon_drawn
+
+# The tray host restarts: the icon comes back.
+end_processes "$waybar_pid"
+as_user_exec waybar -c "$work/waybar.json" >"$work/waybar.log" 2>&1 &
+waybar_pid=$!
+pids+=("$waybar_pid")
+check "the icon comes back when the tray host restarts" wait_for 20 item_registered
+check "and the new bar shows it" wait_for 10 icon_drawn
 
 close_request
 check "with a tray host a close request hides the window" wait_for 10 window_hidden
