@@ -9,9 +9,9 @@
 # close request must not hide the window then, and a second start ends at once.
 # Then waybar starts: the icon must appear in it, and again after the bar
 # restarts; a close request hides the window; a second start shows it again
-# and ends at once; a left click on the icon does nothing; a right click opens the icon's menu at the icon, as a
-# popup of the bar and not as a window of its own; "Open" shows the window;
-# "Close" ends the program. The pointer is driven by sway's own commands
+# and ends at once; a left click on the icon does nothing; a right click
+# opens the icon's menu at the icon, as a popup of the bar and not as a
+# window of its own; "Open" shows the window; "Close" ends the program. The pointer is driven by sway's own commands
 # (swaymsg seat ... cursor) over a virtual pointer that wayland_pointer
 # holds, and the screen is read with grim.
 #
