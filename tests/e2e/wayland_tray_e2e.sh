@@ -6,14 +6,15 @@
 #   wayland_tray_e2e.sh <quillbeck> <wayland_pointer> [screenshot.png]
 #
 # The program starts before the bar, so at first there is no tray host: a
-# close request must not hide the window then, and a second start ends at once.
-# Then waybar starts: the icon must appear in it, and again after the bar
-# restarts; a close request hides the window; a second start shows it again
-# and ends at once; a left click on the icon does nothing; a right click
-# opens the icon's menu at the icon, as a popup of the bar and not as a
-# window of its own; "Open" shows the window; "Close" ends the program. The pointer is driven by sway's own commands
-# (swaymsg seat ... cursor) over a virtual pointer that wayland_pointer
-# holds, and the screen is read with grim.
+# close request must not hide the window then, and a second start ends at
+# once. Then waybar starts: the icon must appear in it, and again after the
+# bar restarts; a close request hides the window; a second start shows it
+# again and ends at once; a left click on the icon does nothing; a right
+# click opens the icon's menu at the icon, as a popup of the bar and not as
+# a window of its own; "Open" shows the window; "Close" ends the program.
+# The pointer is driven by sway's own commands (swaymsg seat ... cursor)
+# over a virtual pointer that wayland_pointer holds, and the screen is read
+# with grim.
 #
 # sway refuses to run as root: as root the script runs the whole desktop
 # and the program as an unprivileged user of its own (created once, without
