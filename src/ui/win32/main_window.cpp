@@ -115,6 +115,7 @@ MainWindow::MainWindow(HINSTANCE instance) : instance_(instance) {}
 MainWindow::~MainWindow() {
   tray_.Remove();
   if (window_ != nullptr) {
+    if (!open_request_property_.empty()) RemovePropW(window_, open_request_property_.c_str());
     SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
     DestroyWindow(window_);
   }
