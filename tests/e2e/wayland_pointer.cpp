@@ -27,17 +27,17 @@ const wl_message kManagerRequests[] = {
 };
 
 const wl_message kPointerRequests[] = {
-    {"motion", "uff", kNoTypes},         {"motion_absolute", "uuuuu", kNoTypes},
-    {"button", "uuu", kNoTypes},         {"axis", "uuf", kNoTypes},
-    {"frame", "", kNoTypes},             {"axis_source", "u", kNoTypes},
-    {"axis_stop", "uu", kNoTypes},       {"axis_discrete", "uufi", kNoTypes},
+    {"motion", "uff", kNoTypes},   {"motion_absolute", "uuuuu", kNoTypes},
+    {"button", "uuu", kNoTypes},   {"axis", "uuf", kNoTypes},
+    {"frame", "", kNoTypes},       {"axis_source", "u", kNoTypes},
+    {"axis_stop", "uu", kNoTypes}, {"axis_discrete", "uufi", kNoTypes},
     {"destroy", "", kNoTypes},
 };
 
-const wl_interface kManager = {"zwlr_virtual_pointer_manager_v1", 1, 2, kManagerRequests, 0,
-                               nullptr};
-const wl_interface kVirtualPointer = {"zwlr_virtual_pointer_v1", 1, 9, kPointerRequests, 0,
-                                      nullptr};
+const wl_interface kManager = {
+    "zwlr_virtual_pointer_manager_v1", 1, 2, kManagerRequests, 0, nullptr};
+const wl_interface kVirtualPointer = {"zwlr_virtual_pointer_v1", 1, 9,
+                                      kPointerRequests,          0, nullptr};
 
 struct Globals {
   wl_seat* seat = nullptr;

@@ -57,9 +57,9 @@ TEST_F(TrayTest, TheMenuIsTheIconsOwnAndNoClickShowsTheWindow) {
       << "every tray host opens the icon's own menu at the icon";
   // The host opens that menu on a right-button click by itself; no click
   // on the icon opens a menu of ours elsewhere or shows the window.
-  for (auto reason : {QSystemTrayIcon::Context, QSystemTrayIcon::Trigger,
-                      QSystemTrayIcon::DoubleClick, QSystemTrayIcon::MiddleClick,
-                      QSystemTrayIcon::Unknown}) {
+  for (auto reason :
+       {QSystemTrayIcon::Context, QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick,
+        QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Unknown}) {
     emit tray.system_icon()->activated(reason);
     EXPECT_EQ(tray.menus_opened, 0) << "reason " << reason;
     EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << "reason " << reason;

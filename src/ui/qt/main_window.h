@@ -6,8 +6,8 @@
 // afterwards. Once a
 // frmMain is attached, the window calls its procedures: clicks on the two
 // buttons and the check box, the timer's ticks, the items of the tray
-// icon's menu, every close request and the open requests of later copies. Changing a control from the core never
-// raises that control's event.
+// icon's menu, every close request and the open requests of later copies.
+// Changing a control from the core never raises that control's event.
 #pragma once
 
 #include <array>
