@@ -26,11 +26,14 @@ void frmMain::Form_Load() {
   trap_.Run("Form_Load", [&] {
     instance_lock_ = platform_.single_instance.Acquire(platform_.settings_folder);
     if (!instance_lock_->Acquired()) {
-      // A second copy ends here, silently, before anything is read; the
-      // running copy and its icon are left alone.
+      // A second copy ends here, before anything is read, and shows nothing
+      // of its own: it asks the running copy to show its window, as "Open"
+      // does, so starting the program again is a way back to the window.
+      window_.AskRunningCopyToOpen(platform_.settings_folder);
       window_.EndImmediately();
       return;
     }
+    window_.ServeOpenRequests(platform_.settings_folder);
 
     auto read = [&](const std::string& key, const std::string& default_value) {
       return modINI::ReadWholeINI(platform_.profile, modINI::kSection, key, default_value,
@@ -125,7 +128,12 @@ void frmMain::Picture1_MouseMove(int mouse_message) {
 void frmMain::Form_QueryUnload(bool& cancel) {
   trap_.Run("Form_QueryUnload", [&] {
     cancel = true;  // refused first, so a failing hide still keeps the program
-    window_.SetVisible(false);
+    // Without a tray host nothing could bring a hidden window back.
+    if (window_.TrayAvailable()) {
+      window_.SetVisible(false);
+    } else {
+      window_.Minimize();
+    }
   });
 }
 

@@ -28,7 +28,8 @@ class frmMain {
  public:
   frmMain(Platform& platform, Window& window);
 
-  // Form_Load() is the start-up sequence: ends a second copy at once, reads
+  // Form_Load() is the start-up sequence: ends a second copy at once (after
+  // asking the running copy to show its window), reads
   // Settings.ini into the window and bDebug, creates missing Temp folders,
   // adds the tray icon and enables the timer.
   void Form_Load();
@@ -43,7 +44,8 @@ class frmMain {
   // Picture1_MouseMove() takes a tray notification by its mouse message;
   // a right-button press opens the tray menu, whatever the display density.
   void Picture1_MouseMove(int mouse_message);
-  // Form_QueryUnload() refuses a close request and hides the window. An end
+  // Form_QueryUnload() refuses a close request and hides the window, or
+  // minimises it where no tray host could bring it back. An end
   // of the desktop session is not a close request here: the front end lets
   // it happen.
   void Form_QueryUnload(bool& cancel);

@@ -59,6 +59,13 @@ class SingleInstance {
   virtual std::unique_ptr<SingleInstanceLock> Acquire(const std::string& folder) = 0;
 };
 
+// OpenRequestAddress() is where the copy that holds the mark for `folder`
+// takes the requests of later copies: on Linux the path of a local socket
+// beside the lock file, in a folder that only the user can enter; on
+// Windows the name of the property that marks that copy's window. The same
+// for every path of the same folder, as the mark is.
+std::string OpenRequestAddress(const std::string& folder);
+
 // NewSingleInstance() is the system's mark.
 std::unique_ptr<SingleInstance> NewSingleInstance();
 

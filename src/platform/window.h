@@ -43,7 +43,13 @@ class Window {
   virtual void AddTrayIcon() = 0;
   virtual void RemoveTrayIcon() = 0;
 
+  // TrayAvailable() is whether a tray host shows the icon now, so that a
+  // hidden window can be brought back through it.
+  virtual bool TrayAvailable() const = 0;
+
   virtual void SetVisible(bool visible) = 0;
+  // Minimize() minimises the window (it stays shown).
+  virtual void Minimize() = 0;
   // RestoreNormalSize() sets the window to normal size (neither minimised
   // nor maximised).
   virtual void RestoreNormalSize() = 0;
@@ -55,6 +61,15 @@ class Window {
   // PopupTrayMenu() opens the tray menu "Open", "Close" at the pointer and
   // returns what the user picked.
   virtual TrayChoice PopupTrayMenu() = 0;
+
+  // ServeOpenRequests() lets a later copy of the program, started by the
+  // same user for the same settings folder, ask this window to do what
+  // "Open" does (mnuOpen_Click); nobody else can ask. Never raises: where
+  // requests cannot be served, a later copy just ends.
+  virtual void ServeOpenRequests(const std::string& settings_folder) = 0;
+  // AskRunningCopyToOpen() asks the copy that serves `settings_folder` to
+  // do what "Open" does. Never raises and never waits for the answer.
+  virtual void AskRunningCopyToOpen(const std::string& settings_folder) = 0;
 
   // EndImmediately() ends the program at once: no event procedure runs
   // after it. A fake records the call and returns.

@@ -243,6 +243,26 @@ TEST_F(CommandsTest, CloseRequestHidesAndLeavesAStoppedServiceStopped) {
   EXPECT_FALSE(window.ended);
 }
 
+TEST_F(CommandsTest, WithoutATrayHostACloseRequestMinimisesUntilAHostAppears) {
+  form.Form_Load();
+  window.tray_available = false;
+  bool cancel = false;
+  form.Form_QueryUnload(cancel);
+  EXPECT_TRUE(cancel);
+  EXPECT_TRUE(window.visible) << "nothing could show a hidden window again";
+  EXPECT_TRUE(window.minimized);
+  EXPECT_TRUE(window.timer_enabled);
+
+  form.mnuOpen_Click();
+  EXPECT_TRUE(window.normal_size);
+  window.tray_available = true;
+  cancel = false;
+  form.Form_QueryUnload(cancel);
+  EXPECT_TRUE(cancel);
+  EXPECT_FALSE(window.visible);
+  EXPECT_FALSE(window.minimized);
+}
+
 TEST_F(CommandsTest, UnloadEndsTheProgramAndRemovesTheIcon) {
   form.Form_Load();
   form.Form_Unload();

@@ -163,6 +163,15 @@ TEST_F(StartupTest, SecondCopyEndsAtOnceBeforeReadingAnything) {
   EXPECT_TRUE(window.boxes.empty()) << "a second copy ends silently";
   EXPECT_FALSE(Exists(install.Join("Logs")));
   EXPECT_FALSE(fs->FolderExists(folder + PathSeparator() + "Temp"));
+  EXPECT_EQ(window.asked_to_open, std::vector<std::string>{install.Path()})
+      << "the running copy of the same folder is asked to show its window";
+  EXPECT_TRUE(window.serving.empty());
+}
+
+TEST_F(StartupTest, TheRunningCopyServesOpenRequestsForItsOwnFolder) {
+  form.Form_Load();
+  EXPECT_EQ(window.serving, std::vector<std::string>{install.Path()});
+  EXPECT_TRUE(window.asked_to_open.empty());
 }
 
 TEST_F(StartupTest, ValuesOfAnyLengthComeBackWhole) {

@@ -9,7 +9,7 @@
 # Debug.log; asks the window to close as a window manager would and sees the
 # process stay and the work go on; right-clicks the tray icon and picks
 # "Open", then "Close"; checks that a left click and a double-click do
-# nothing and that a second copy ends at once. Every wait is bounded and
+# nothing and that a second copy shows the hidden window and ends at once. Every wait is bounded and
 # everything started here is ended on the way out.
 set -uo pipefail
 
@@ -164,11 +164,14 @@ check "right-click on the icon opens the menu; Open is picked" tray_menu Down Re
 check "\"Open\" shows the window again" wait_for 10 visible
 check "the program still runs" alive
 
-# --- A second copy ends at once -------------------------------------------------
+# --- A second copy shows the hidden window and ends at once ----------------------
+"$close_window" "$window"
+check "a close request hides the window again" wait_for 10 hidden
 timeout 20 "$install/quillbeck" >"$work/second.log" 2>&1
 status=$?
 check "a second copy ends at once and quietly (status $status)" test "$status" -eq 0
 check "the first copy runs on" alive
+check "and shows its window, as \"Open\" does" wait_for 10 visible
 count=0
 for w in $(xdotool search --class quillbeck 2>/dev/null); do
   xwininfo -id "$w" 2>/dev/null | grep -q 'IsViewable' && [ "$(xwininfo -id "$w" | awk '/Width:/ {print $2}')" -le 64 ] &&

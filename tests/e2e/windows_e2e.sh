@@ -4,9 +4,10 @@
 # temporary folder, drops ".GDT" files and checks what lands in Temp, what
 # the configured commands did and the debug trace; drives the window, the
 # real tray icon and its menu with the mouse and keyboard (xdotool) and with
-# messages (win_post); checks that a second copy ends at once, that a close
-# request only hides the window, that "Close" ends the program and takes its
-# icon away, and that the program lets a session end.
+# messages (win_post); checks that a second copy shows the hidden window and
+# ends at once, that a close request only hides the window, that "Close" ends
+# the program and takes its icon away, and that the program lets a session
+# end.
 #
 #   windows_e2e.sh <Quillbeck.exe> <record_start.exe> <win_post.exe>
 #
@@ -233,12 +234,18 @@ check "a click on \"Stop Service\" stops the service" wait_for 10 state_has 'sta
 click_control 100
 check "a second click starts it again" wait_for 10 state_has 'start=Stop Service'
 
-# --- a second copy ends at once --------------------------------------------------
+# --- a second copy shows the hidden window and ends at once ------------------------
+wp close
+check "a close request hides the window again" wait_for 10 state_has 'visible=0'
+settings_before=$(cat "$app/Settings.ini")
 "$wine_run" --timeout 60 "$app/Quillbeck.exe" >/dev/null 2>&1
 status=$?
 check "a second copy ends by itself (status $status)" test "$status" -eq 0
 check "the first copy runs on, with one window" eval \
   'alive "$main" && [ "$(windows_named Brindle)" = 1 ]'
+check "and shows it, as \"Open\" does, the service running on" \
+  wait_for 10 state_has 'visible=1 iconic=0 .*start=Stop Service'
+check "the second copy changed no setting" test "$(cat "$app/Settings.ini")" = "$settings_before"
 if wait_for 10 icon_count_is 1; then ok "and one icon"; else not_ok "and one icon"; tray_dump; fi
 
 # --- "Close" ends the program and takes the icon away -----------------------------

@@ -64,6 +64,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 check "its version is the project's, $version" test "$(field Version)" = "$version"
 check "its dependencies are computed (Qt Widgets, the C library)" \
   eval 'field Depends | grep -q "libqt6widgets6" && field Depends | grep -q "libc6 (>="'
+check "it recommends Qt's Wayland platform" eval 'field Recommends | grep -qw qt6-wayland'
 check "the autostart entry is a conffile" \
   eval 'dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/xdg/autostart/quillbeck.desktop'
 

@@ -39,13 +39,16 @@ struct RecordingPresenter : qtui::MessageBoxPresenter {
 };
 
 // ScriptedTray answers the menu with a chosen item instead of waiting for a
-// user; with `real_menu` set it opens the real menu.
+// user; with `real_menu` set it opens the real menu. `host` says whether a
+// tray host shows the icon (the offscreen platform has none).
 struct ScriptedTray : qtui::TrayIcon {
   enum class Pick { kNothing, kOpen, kClose };
   using qtui::TrayIcon::TrayIcon;
   Pick pick = Pick::kNothing;
   bool real_menu = false;
   int menus_opened = 0;
+  bool host = true;
+  bool HostAvailable() const override { return host; }
   void PopupMenu(const QPoint& position) override {
     ++menus_opened;
     if (real_menu) return qtui::TrayIcon::PopupMenu(position);

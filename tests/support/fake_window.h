@@ -25,6 +25,13 @@ struct FakeWindow : Window {
   bool timer_enabled = true;                    // created enabled
   bool visible = true;
   bool normal_size = true;
+  bool minimized = false;
+  // Whether a tray host shows the icon.
+  bool tray_available = true;
+  // The settings folders this window serves open requests for, and those
+  // whose running copy it asked to open.
+  std::vector<std::string> serving;
+  std::vector<std::string> asked_to_open;
   int tray_icons_added = 0;
   int tray_icons_removed = 0;
   bool ended = false;
@@ -50,8 +57,22 @@ struct FakeWindow : Window {
     ++tray_icons_added;
   }
   void RemoveTrayIcon() override { ++tray_icons_removed; }
+  bool TrayAvailable() const override { return tray_available; }
   void SetVisible(bool v) override { visible = v; }
-  void RestoreNormalSize() override { normal_size = true; }
+  void Minimize() override {
+    minimized = true;
+    normal_size = false;
+  }
+  void RestoreNormalSize() override {
+    normal_size = true;
+    minimized = false;
+  }
+  void ServeOpenRequests(const std::string& settings_folder) override {
+    serving.push_back(settings_folder);
+  }
+  void AskRunningCopyToOpen(const std::string& settings_folder) override {
+    asked_to_open.push_back(settings_folder);
+  }
   void ShowMessageBox(const std::string& text, MessageIcon icon) override {
     boxes.push_back({text, icon});
     if (while_box_open) {

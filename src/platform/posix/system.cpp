@@ -116,20 +116,33 @@ std::unique_ptr<Clock> NewSystemClock() { return std::make_unique<SystemClock>()
 
 namespace {
 
-std::unique_ptr<SingleInstanceLock> AcquireFlock(const std::string& folder) {
+// OwnPrivateFolder() is whether `path` is a real folder of this user that
+// nobody else may enter.
+bool OwnPrivateFolder(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid() &&
+         (st.st_mode & 077) == 0;
+}
+
+// InstanceName() is "quillbeck-<uid>-<hash of the folder>": the same for
+// every path that leads to the same folder.
+std::string InstanceName(const std::string& folder) {
   // The same folder reached through another path is the same program.
   std::string canonical = folder;
   if (char* resolved = realpath(folder.c_str(), nullptr)) {
     canonical = resolved;
     free(resolved);
   }
+  char name[96];
+  std::snprintf(name, sizeof name, "quillbeck-%lu-%016llx", static_cast<unsigned long>(getuid()),
+                static_cast<unsigned long long>(Hash(canonical)));
+  return name;
+}
+
+std::unique_ptr<SingleInstanceLock> AcquireFlock(const std::string& folder) {
   const char* runtime = getenv("XDG_RUNTIME_DIR");
   const std::string base = runtime != nullptr && runtime[0] == '/' ? runtime : "/tmp";
-  char name[96];
-  std::snprintf(name, sizeof name, "/quillbeck-%lu-%016llx.lock",
-                static_cast<unsigned long>(getuid()),
-                static_cast<unsigned long long>(Hash(canonical)));
-  const std::string path = base + name;
+  const std::string path = base + "/" + InstanceName(folder) + ".lock";
 
   // Anything but a lock held elsewhere counts as acquired: a broken lock
   // folder must never keep the service from running.
@@ -172,6 +185,20 @@ class FlockSingleInstance : public SingleInstance {
 };
 
 }  // namespace
+
+std::string OpenRequestAddress(const std::string& folder) {
+  // The runtime folder is the user's own; without one, a folder of our own
+  // in the temporary folder, so that no other user can plant the socket or
+  // reach it.
+  const char* runtime = getenv("XDG_RUNTIME_DIR");
+  std::string base = runtime != nullptr && runtime[0] == '/' ? runtime : "";
+  if (base.empty() || !OwnPrivateFolder(base)) {
+    base = "/tmp/quillbeck-" + std::to_string(getuid());
+    if (mkdir(base.c_str(), 0700) != 0 && errno != EEXIST) return std::string();
+    if (!OwnPrivateFolder(base)) return std::string();
+  }
+  return base + "/" + InstanceName(folder) + ".sock";
+}
 
 std::unique_ptr<SingleInstance> NewSingleInstance() {
   return std::make_unique<FlockSingleInstance>();

@@ -113,11 +113,10 @@ class Win32SingleInstanceLock final : public SingleInstanceLock {
   bool acquired_ = true;
 };
 
-// MutexName() is the session-local name of the mark for `folder`: the same
-// folder written in another letter case or its 8.3 form gives the same name,
-// and a kernel object name may hold no backslash, so the folder goes in as
-// a hash.
-std::wstring MutexName(const std::string& folder) {
+// InstanceName() is "Quillbeck-<hash>" for `folder`: the same folder written
+// in another letter case or its 8.3 form gives the same name, and a kernel
+// object name may hold no backslash, so the folder goes in as a hash.
+std::string InstanceName(const std::string& folder) {
   std::wstring path = win32::Utf8ToWide(folder);
   const DWORD needed = GetLongPathNameW(path.c_str(), nullptr, 0);
   if (needed != 0) {
@@ -139,8 +138,13 @@ std::wstring MutexName(const std::string& folder) {
     hash *= 0x100000001b3ULL;
   }
   char name[64];
-  snprintf(name, sizeof name, "Local\\Quillbeck-%016llx", static_cast<unsigned long long>(hash));
-  return win32::Utf8ToWide(name);
+  snprintf(name, sizeof name, "Quillbeck-%016llx", static_cast<unsigned long long>(hash));
+  return name;
+}
+
+// MutexName() is the session-local name of the mark for `folder`.
+std::wstring MutexName(const std::string& folder) {
+  return win32::Utf8ToWide("Local\\" + InstanceName(folder));
 }
 
 class MutexSingleInstance final : public SingleInstance {
@@ -153,6 +157,8 @@ class MutexSingleInstance final : public SingleInstance {
 }  // namespace
 
 std::unique_ptr<Clock> NewSystemClock() { return std::make_unique<SystemClock>(); }
+
+std::string OpenRequestAddress(const std::string& folder) { return InstanceName(folder); }
 
 std::unique_ptr<SingleInstance> NewSingleInstance() {
   return std::make_unique<MutexSingleInstance>();

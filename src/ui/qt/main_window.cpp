@@ -7,9 +7,11 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QGuiApplication>
+#include <QLocalSocket>
 
 #include "app/frmMain.h"
 #include "layout.h"
+#include "platform/system.h"
 
 namespace quillbeck::qtui {
 
@@ -150,8 +152,22 @@ void MainWindow::Attach(frmMain& form) {
   // trap's message box would otherwise hold every later tick until OK.
   connect(
       &tmrWork_, &QTimer::timeout, this, [this] { form_->tmrWork_Timer(); }, Qt::QueuedConnection);
-  connect(&tray_, &TrayIcon::contextRequested, this,
-          [this] { form_->Picture1_MouseMove(kTrayRightDown); });
+  // The tray host opens the icon's menu itself; its items run "Open" and
+  // "Close".
+  connect(&tray_, &TrayIcon::openRequested, this, [this] {
+    if (popup_choice_ != nullptr) {
+      *popup_choice_ = TrayChoice::kOpen;
+    } else {
+      form_->mnuOpen_Click();
+    }
+  });
+  connect(&tray_, &TrayIcon::closeRequested, this, [this] {
+    if (popup_choice_ != nullptr) {
+      *popup_choice_ = TrayChoice::kClose;
+    } else {
+      form_->mnuClose_Click();
+    }
+  });
 }
 
 std::string MainWindow::FolderText(int slot) const { return Utf8(txtFolder(slot).text()); }
@@ -187,6 +203,11 @@ void MainWindow::SetVisible(bool visible) {
   activateWindow();
 }
 
+void MainWindow::Minimize() {
+  setWindowState((windowState() & ~(Qt::WindowMaximized | Qt::WindowFullScreen)) |
+                 Qt::WindowMinimized);
+}
+
 void MainWindow::RestoreNormalSize() {
   setWindowState(windowState() &
                  ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
@@ -198,14 +219,44 @@ void MainWindow::ShowMessageBox(const std::string& text, MessageIcon icon) {
 
 TrayChoice MainWindow::PopupTrayMenu() {
   TrayChoice choice = TrayChoice::kNone;
-  const QMetaObject::Connection open =
-      connect(&tray_, &TrayIcon::openRequested, this, [&choice] { choice = TrayChoice::kOpen; });
-  const QMetaObject::Connection close =
-      connect(&tray_, &TrayIcon::closeRequested, this, [&choice] { choice = TrayChoice::kClose; });
+  popup_choice_ = &choice;
   tray_.PopupMenu(QCursor::pos());
-  disconnect(open);
-  disconnect(close);
+  popup_choice_ = nullptr;
   return choice;
+}
+
+void MainWindow::ServeOpenRequests(const std::string& settings_folder) {
+  const QString address = Utf8(OpenRequestAddress(settings_folder));
+  if (address.isEmpty() || open_requests_ != nullptr) return;
+  auto* server = new QLocalServer(this);
+  // The socket lies in a folder only the user can enter, and is the user's
+  // alone besides.
+  server->setSocketOptions(QLocalServer::UserAccessOption);
+  // This copy holds the mark: a socket at the address is one that a copy
+  // which has ended left behind.
+  QLocalServer::removeServer(address);
+  if (!server->listen(address)) {
+    delete server;
+    return;
+  }
+  // A connection is the request; nothing is read from it.
+  connect(server, &QLocalServer::newConnection, this, [this, server] {
+    while (QLocalSocket* peer = server->nextPendingConnection()) {
+      peer->disconnectFromServer();
+      peer->deleteLater();
+      if (form_ != nullptr) form_->mnuOpen_Click();
+    }
+  });
+  open_requests_ = server;
+}
+
+void MainWindow::AskRunningCopyToOpen(const std::string& settings_folder) {
+  const QString address = Utf8(OpenRequestAddress(settings_folder));
+  if (address.isEmpty()) return;
+  QLocalSocket socket;
+  socket.connectToServer(address);
+  // A local connection is made at once or not at all.
+  if (socket.waitForConnected(1000)) socket.disconnectFromServer();
 }
 
 void MainWindow::EndImmediately() {

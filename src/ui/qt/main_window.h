@@ -5,9 +5,9 @@
 // at the screen's logical density and never moves or resizes a control
 // afterwards. Once a
 // frmMain is attached, the window calls its procedures: clicks on the two
-// buttons and the check box, the timer's ticks, the tray icon's right-button
-// click and every close request. Changing a control from the core never
-// raises that control's event.
+// buttons and the check box, the timer's ticks, the items of the tray
+// icon's menu, every close request and the open requests of later copies.
+// Changing a control from the core never raises that control's event.
 #pragma once
 
 #include <array>
@@ -18,6 +18,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocalServer>
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
@@ -66,10 +67,14 @@ class MainWindow : public QWidget, public Window {
   void SetTimerEnabled(bool enabled) override;
   void AddTrayIcon() override { tray_.Show(); }
   void RemoveTrayIcon() override { tray_.Hide(); }
+  bool TrayAvailable() const override { return tray_.HostAvailable(); }
   void SetVisible(bool visible) override;
+  void Minimize() override;
   void RestoreNormalSize() override;
   void ShowMessageBox(const std::string& text, MessageIcon icon) override;
   TrayChoice PopupTrayMenu() override;
+  void ServeOpenRequests(const std::string& settings_folder) override;
+  void AskRunningCopyToOpen(const std::string& settings_folder) override;
   void EndImmediately() override;
 
   // Controls, for the program's start and for tests.
@@ -107,6 +112,10 @@ class MainWindow : public QWidget, public Window {
   frmMain* form_ = nullptr;
   // Set once the desktop session ends: from then on a close is let through.
   bool session_ending_ = false;
+  // While PopupTrayMenu() waits, the item picked goes here, not to frmMain.
+  TrayChoice* popup_choice_ = nullptr;
+  // Where later copies of the program ask for "Open".
+  QLocalServer* open_requests_ = nullptr;
 
   // The widget of each row of ui::kControls, in the same order.
   std::array<QWidget*, ui::kControls.size()> controls_{};

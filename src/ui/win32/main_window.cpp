@@ -7,6 +7,7 @@
 
 #include "app/frmMain.h"
 #include "platform/runtime_error.h"
+#include "platform/system.h"
 #include "platform/win32/text_conversion.h"
 #include "ui/win32/resource.h"
 
@@ -21,6 +22,8 @@ constexpr DWORD kExStyle = 0;
 constexpr UINT_PTR kTrayRetryTimer = 2;
 constexpr UINT kTrayRetryMs = 2000;
 constexpr int kTrayRetries = 5;
+// The message of a later copy's request for "Open".
+constexpr wchar_t kOpenRequestMessage[] = L"Quillbeck.OpenRequest";
 
 struct ControlClass {
   const wchar_t* name;
@@ -61,6 +64,50 @@ void DestroyIconIfAny(HICON& icon) {
   icon = nullptr;
 }
 
+// SameUser() is whether the process that owns `window` runs as this user.
+bool SameUser(HWND window) {
+  DWORD process_id = 0;
+  GetWindowThreadProcessId(window, &process_id);
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
+  if (process == nullptr) return false;
+  bool same = false;
+  HANDLE token = nullptr;
+  HANDLE own_token = nullptr;
+  if (OpenProcessToken(process, TOKEN_QUERY, &token) &&
+      OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &own_token)) {
+    alignas(TOKEN_USER) BYTE theirs[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+    alignas(TOKEN_USER) BYTE ours[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+    DWORD length = 0;
+    if (GetTokenInformation(token, TokenUser, theirs, sizeof theirs, &length) &&
+        GetTokenInformation(own_token, TokenUser, ours, sizeof ours, &length)) {
+      same = EqualSid(reinterpret_cast<TOKEN_USER*>(theirs)->User.Sid,
+                      reinterpret_cast<TOKEN_USER*>(ours)->User.Sid) != FALSE;
+    }
+  }
+  if (own_token != nullptr) CloseHandle(own_token);
+  if (token != nullptr) CloseHandle(token);
+  CloseHandle(process);
+  return same;
+}
+
+// The window an open request is for: ours by class, marked with the
+// property of the settings folder, and run by this user.
+struct OpenRequestSearch {
+  const std::wstring* property;
+  HWND found;
+};
+
+BOOL CALLBACK FindRunningCopy(HWND window, LPARAM lparam) {
+  auto* search = reinterpret_cast<OpenRequestSearch*>(lparam);
+  wchar_t class_name[64] = {};
+  GetClassNameW(window, class_name, 64);
+  if (std::wstring(class_name) != MainWindow::kClassName) return TRUE;
+  if (GetPropW(window, search->property->c_str()) == nullptr) return TRUE;
+  if (!SameUser(window)) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
 }  // namespace
 
 MainWindow::MainWindow(HINSTANCE instance) : instance_(instance) {}
@@ -68,6 +115,7 @@ MainWindow::MainWindow(HINSTANCE instance) : instance_(instance) {}
 MainWindow::~MainWindow() {
   tray_.Remove();
   if (window_ != nullptr) {
+    if (!open_request_property_.empty()) RemovePropW(window_, open_request_property_.c_str());
     SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
     DestroyWindow(window_);
   }
@@ -93,6 +141,7 @@ void MainWindow::Create(frmMain& form) {
     RaiseLastSystemError("RegisterClassExW");
   }
   taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
+  open_request_ = RegisterWindowMessageW(kOpenRequestMessage);
 
   dpi_ = GetDpiForSystem();
   const SIZE size = OuterSize(dpi_);
@@ -267,6 +316,8 @@ void MainWindow::SetVisible(bool visible) {
   SetForegroundWindow(window_);
 }
 
+void MainWindow::Minimize() { ShowWindow(window_, SW_MINIMIZE); }
+
 void MainWindow::RestoreNormalSize() {
   if (!IsIconic(window_) && !IsZoomed(window_)) return;
   if (IsWindowVisible(window_)) {
@@ -314,7 +365,26 @@ TrayChoice MainWindow::PopupTrayMenu() {
   return TrayChoice::kNone;
 }
 
+void MainWindow::ServeOpenRequests(const std::string& settings_folder) {
+  if (open_request_ == 0) return;
+  open_request_property_ = Utf8ToWide(OpenRequestAddress(settings_folder));
+  SetPropW(window_, open_request_property_.c_str(), reinterpret_cast<HANDLE>(1));
+}
+
+void MainWindow::AskRunningCopyToOpen(const std::string& settings_folder) {
+  const std::wstring property = Utf8ToWide(OpenRequestAddress(settings_folder));
+  OpenRequestSearch search{&property, nullptr};
+  EnumWindows(&FindRunningCopy, reinterpret_cast<LPARAM>(&search));
+  if (search.found == nullptr || open_request_ == 0) return;
+  // This copy was started by the user, so it may hand the foreground on.
+  DWORD process_id = 0;
+  GetWindowThreadProcessId(search.found, &process_id);
+  AllowSetForegroundWindow(process_id);
+  PostMessageW(search.found, open_request_, 0, 0);
+}
+
 void MainWindow::EndImmediately() {
+  if (!open_request_property_.empty()) RemovePropW(window_, open_request_property_.c_str());
   tray_.Remove();
   ExitProcess(0);
 }
@@ -336,6 +406,10 @@ LRESULT CALLBACK MainWindow::Procedure(HWND window, UINT message, WPARAM wparam,
 LRESULT MainWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == TrayIcon::kCallbackMessage) {
     form_->Picture1_MouseMove(LOWORD(lparam));
+    return 0;
+  }
+  if (message == open_request_ && open_request_ != 0) {
+    if (!open_request_property_.empty()) form_->mnuOpen_Click();
     return 0;
   }
   if (message == taskbar_created_ && taskbar_created_ != 0) {

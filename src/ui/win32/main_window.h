@@ -64,10 +64,15 @@ class MainWindow : public Window {
   void SetTimerEnabled(bool enabled) override;
   void AddTrayIcon() override;
   void RemoveTrayIcon() override;
+  // The Windows shell always has a notification area.
+  bool TrayAvailable() const override { return true; }
   void SetVisible(bool visible) override;
+  void Minimize() override;
   void RestoreNormalSize() override;
   void ShowMessageBox(const std::string& text, MessageIcon icon) override;
   TrayChoice PopupTrayMenu() override;
+  void ServeOpenRequests(const std::string& settings_folder) override;
+  void AskRunningCopyToOpen(const std::string& settings_folder) override;
   void EndImmediately() override;
 
  private:
@@ -92,6 +97,10 @@ class MainWindow : public Window {
   frmMain* form_ = nullptr;
   UINT dpi_ = 96;
   UINT taskbar_created_ = 0;
+  // The message a later copy posts to ask for "Open"; answered only while
+  // the window carries the property that names its settings folder.
+  UINT open_request_ = 0;
+  std::wstring open_request_property_;
   bool timer_enabled_ = false;
   // Set when "Open" asks for normal size while the window is hidden: the
   // next show restores it.
