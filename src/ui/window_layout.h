@@ -16,6 +16,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "platform/window.h"
+
 namespace quillbeck::ui {
 
 // The window's caption, its name, and the title every message box carries.
@@ -184,16 +186,15 @@ constexpr const Control& FirstFocus() {
 inline constexpr std::string_view kTrayMenuName = "mnuTray";
 inline constexpr std::string_view kTrayMenuCaption = "TRAY";
 
-enum class TrayItem { kOpen, kClose };
-
+// Each item is the choice the core's tray procedure acts on (TrayChoice).
 struct MenuItem {
-  TrayItem item;
+  TrayChoice item;
   std::string_view name;
   std::string_view caption;
 };
 inline constexpr std::array<MenuItem, 2> kTrayItems{{
-    {TrayItem::kOpen, "mnuOpen", "Open"},
-    {TrayItem::kClose, "mnuClose", "Close"},
+    {TrayChoice::kOpen, "mnuOpen", "Open"},
+    {TrayChoice::kClose, "mnuClose", "Close"},
 }};
 
 }  // namespace quillbeck::ui

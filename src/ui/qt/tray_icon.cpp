@@ -42,7 +42,7 @@ TrayIcon::TrayIcon(const QIcon& icon, QObject* parent) : QObject(parent), image_
     action->setObjectName(Text(item.name));
     connect(
         action, &QAction::triggered, this,
-        item.item == ui::TrayItem::kOpen ? &TrayIcon::openRequested : &TrayIcon::closeRequested);
+        item.item == TrayChoice::kOpen ? &TrayIcon::openRequested : &TrayIcon::closeRequested);
   }
   if (OnlyStatusNotifierItems() && !StatusNotifierHostRegistered()) {
     WatchForHost();

@@ -358,11 +358,7 @@ TrayChoice MainWindow::PopupTrayMenu() {
   PostMessageW(window_, WM_NULL, 0, 0);
   DestroyMenu(menu);
   if (picked == 0 || picked > ui::kTrayItems.size()) return TrayChoice::kNone;
-  switch (ui::kTrayItems[picked - 1].item) {
-    case ui::TrayItem::kOpen: return TrayChoice::kOpen;
-    case ui::TrayItem::kClose: return TrayChoice::kClose;
-  }
-  return TrayChoice::kNone;
+  return ui::kTrayItems[picked - 1].item;
 }
 
 void MainWindow::ServeOpenRequests(const std::string& settings_folder) {
