@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -24,6 +25,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -632,6 +634,27 @@ TEST(OpenForWritingElsewhere, SeesWritingDescriptorsOfOtherProcesses) {
 
 // A user who may not take a lease on a file (not its owner) still finds a
 // writer of it, through /proc.
+// Where no thread can be made for it, the existence test is made on the
+// caller's thread rather than not at all.
+TEST(BoundedExistenceTest, WithoutAThreadToSpareTheTestIsStillMade) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to become a user with no processes to spare";
+  const std::string path = "/";
+  EXPECT_EQ(RunAs(65534,
+                  [&] {
+                    const rlimit none{0, 0};
+                    if (setrlimit(RLIMIT_NPROC, &none) != 0) return 3;
+                    bool thread_made = true;
+                    try {
+                      std::thread([] {}).join();
+                    } catch (const std::system_error&) {
+                      thread_made = false;
+                    }
+                    if (thread_made) return 2;
+                    return NewFileSystem()->FolderExists(path) ? 0 : 1;
+                  }),
+            0);
+}
+
 TEST_F(FileSystemTest, CopyWithoutALeaseFallsBackToLookingForWriters) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to act as two users";
   const uid_t nobody = 65534;
