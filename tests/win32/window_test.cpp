@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -146,9 +147,16 @@ void PressOnMenu(HWND menu, std::vector<WPARAM> keys) {
   return ::testing::AssertionFailure() << "no expected places at " << dpi << " dpi";
 }
 
+// RequestedDpi() is the density the runner was asked for (96 unless said).
+int RequestedDpi() {
+  const char* asked = std::getenv("QUILLBECK_TEST_DPI");
+  return asked == nullptr ? 96 : std::atoi(asked);
+}
+
 TEST_F(WindowTest, ClientAreaIsTheLayoutsSizeAtTheWindowsDpi) {
   const int dpi = static_cast<int>(GetDpiForWindow(Main()));
   std::printf("the window's DPI: %d\n", dpi);
+  EXPECT_EQ(dpi, RequestedDpi()) << "the display is not at the density the run asked for";
   ASSERT_TRUE(IsMeasured(dpi));
   RECT client;
   GetClientRect(Main(), &client);

@@ -20,6 +20,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 wine_run=$root/scripts/wine-run
 dpi=${QUILLBECK_TEST_DPI:-96}
+export QUILLBECK_TEST_DPI=$dpi
 prefix=${QUILLBECK_DISPLAY_WINEPREFIX:-${TMPDIR:-/tmp}/quillbeck-wine-display-$(id -u)}
 [ "$dpi" = 96 ] || prefix="$prefix-dpi$dpi"
 export WINEPREFIX=$prefix
