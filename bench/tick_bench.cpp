@@ -70,10 +70,14 @@ class SlotWindow : public quillbeck::Window {
   void SetTimerEnabled(bool) override {}
   void AddTrayIcon() override {}
   void RemoveTrayIcon() override {}
+  bool TrayAvailable() const override { return true; }
   void SetVisible(bool) override {}
+  void Minimize() override {}
   void RestoreNormalSize() override {}
   void ShowMessageBox(const std::string&, quillbeck::MessageIcon) override {}
   quillbeck::TrayChoice PopupTrayMenu() override { return quillbeck::TrayChoice::kNone; }
+  void ServeOpenRequests(const std::string&) override {}
+  void AskRunningCopyToOpen(const std::string&) override {}
   void EndImmediately() override {}
 
  private:
