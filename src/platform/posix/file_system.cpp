@@ -204,7 +204,6 @@ bool IsFolder(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-
 class PosixFileSystem : public FileSystem {
  public:
   bool FolderExists(const std::string& path) override { return folder_test_(path); }

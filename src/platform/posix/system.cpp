@@ -124,6 +124,13 @@ bool OwnPrivateFolder(const std::string& path) {
          (st.st_mode & 077) == 0;
 }
 
+// RuntimeFolder() is the user's runtime folder as the session names it, or
+// empty when it names none.
+std::string RuntimeFolder() {
+  const char* runtime = getenv("XDG_RUNTIME_DIR");
+  return runtime != nullptr && runtime[0] == '/' ? runtime : "";
+}
+
 // InstanceName() is "quillbeck-<uid>-<hash of the folder>": the same for
 // every path that leads to the same folder.
 std::string InstanceName(const std::string& folder) {
@@ -140,9 +147,9 @@ std::string InstanceName(const std::string& folder) {
 }
 
 std::unique_ptr<SingleInstanceLock> AcquireFlock(const std::string& folder) {
-  const char* runtime = getenv("XDG_RUNTIME_DIR");
-  const std::string base = runtime != nullptr && runtime[0] == '/' ? runtime : "/tmp";
-  const std::string path = base + "/" + InstanceName(folder) + ".lock";
+  const std::string runtime = RuntimeFolder();
+  const std::string path =
+      (runtime.empty() ? "/tmp" : runtime) + "/" + InstanceName(folder) + ".lock";
 
   // Anything but a lock held elsewhere counts as acquired: a broken lock
   // folder must never keep the service from running.
@@ -190,8 +197,7 @@ std::string OpenRequestAddress(const std::string& folder) {
   // The runtime folder is the user's own; without one, a folder of our own
   // in the temporary folder, so that no other user can plant the socket or
   // reach it.
-  const char* runtime = getenv("XDG_RUNTIME_DIR");
-  std::string base = runtime != nullptr && runtime[0] == '/' ? runtime : "";
+  std::string base = RuntimeFolder();
   if (base.empty() || !OwnPrivateFolder(base)) {
     base = "/tmp/quillbeck-" + std::to_string(getuid());
     if (mkdir(base.c_str(), 0700) != 0 && errno != EEXIST) return std::string();
