@@ -35,7 +35,10 @@ cleanup() {
 trap cleanup EXIT
 
 source "$(dirname "$0")/../support/checks.sh"
-on_failure() { echo "       window now: $(wp state)"; }
+on_failure() {
+  echo "       window now: $(wp state)"
+  echo "       record now: $(tr -d '\r' <"${record:-/dev/null}" 2>/dev/null | tr '\n' ' ')"
+}
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 wp() { "$wine_run" --timeout 30 "$win_post" "$@" 2>/dev/null | tr -d '\r'; }
 state_has() { wp state | grep -q -- "$1"; }

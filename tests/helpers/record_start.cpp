@@ -11,14 +11,20 @@
 //       "<SIGNAL> default|ignored|handled" each for SIGTERM, SIGINT and
 //       SIGPIPE, and "blocked <signal numbers>|none".
 //
-// Plain standard C++ apart from the Linux report, so it builds for Windows.
+// Several copies may append at once (one per file of a tick). On Linux the
+// append mode is atomic; the Windows C library only seeks to the end before
+// writing, so two copies could write over each other's line. There the file
+// is opened append-only and shared with readers only, waiting while another
+// copy holds it.
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dirent.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -63,6 +69,30 @@ std::string Report() {
 }
 #endif
 
+// Append() adds `record` at the end of the file `path`; false if it could not.
+bool Append(const char* path, const std::string& record) {
+#ifdef _WIN32
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  HANDLE file;
+  while ((file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr)) == INVALID_HANDLE_VALUE) {
+    if (GetLastError() != ERROR_SHARING_VIOLATION || std::chrono::steady_clock::now() > end) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  DWORD written = 0;
+  const bool whole = WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written,
+                               nullptr) &&
+                     written == record.size();
+  return CloseHandle(file) && whole;
+#else
+  std::ofstream out(path, std::ios::app | std::ios::binary);
+  out << record;
+  return static_cast<bool>(out.flush());
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -79,11 +109,7 @@ int main(int argc, char** argv) {
     for (int i = 2; i < argc; ++i) record += (i > 2 ? " " : "") + std::string(argv[i]);
     record = (argc > 2 ? record : "started") + "\n";
   }
-  {
-    std::ofstream out(argv[1], std::ios::app | std::ios::binary);
-    out << record;
-    if (!out.flush()) return 1;
-  }
+  if (!Append(argv[1], record)) return 1;
   if (wait) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
     std::error_code ignored;
