@@ -63,10 +63,29 @@ Xvfb ":$display" -screen 0 1280x1024x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 export DISPLAY=":$display"
 wait_for 10 xdpyinfo >/dev/null 2>&1 || { echo "Xvfb did not start" >&2; exit 1; }
-trayer --edge top --align right --widthtype pixel --width 120 --heighttype pixel \
-  --height 24 >/dev/null 2>&1 &
-pids+=($!)
-wait_for 10 xdotool search --name '^panel$' >/dev/null 2>&1
+# Wine docks an icon only into a tray host that owns the tray selection when
+# the icon is added, and otherwise shows it in a window of its own for good:
+# trayer must be ready before Wine starts. Its manager window, unnamed and
+# off the screen, is the selection's owner. Tried three times, and what
+# trayer said is kept for a failure's report.
+trayer_log="$work/trayer.log"
+tray_manager_up() { xwininfo -root -tree 2>/dev/null | grep -q '"trayer": ()'; }
+start_tray_host() {
+  trayer --edge top --align right --widthtype pixel --width 120 --heighttype pixel \
+    --height 24 >>"$trayer_log" 2>&1 &
+  local pid=$!
+  pids+=("$pid")
+  wait_for 30 eval "tray_manager_up || ! kill -0 $pid 2>/dev/null"
+  tray_manager_up && return 0
+  kill "$pid" 2>/dev/null
+  echo "trayer took no tray selection (attempt $1)" >>"$trayer_log"
+  return 1
+}
+start_tray_host 1 || start_tray_host 2 || start_tray_host 3 || {
+  echo "Bail out! no tray host:" >&2
+  sed 's/^/  /' "$trayer_log" >&2
+  exit 1
+}
 
 # docked_icons: the Wine icons docked in the tray host, one "x y" (their
 # middle, on the screen) per line.
@@ -83,6 +102,7 @@ icon_count_is() { [ "$(docked_icons | wc -l)" = "$1" ]; }
 tray_dump() {
   xwininfo -root -tree | grep -E '"(explorer|quillbeck).exe"|trayer' | grep -v ' 1x1+' \
     | sed 's/^/       /'
+  sed 's/^/       trayer: /' "$trayer_log"
 }
 # click_control <id>: a real left click in the middle of a control.
 click_control() {
