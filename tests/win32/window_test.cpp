@@ -24,6 +24,7 @@
 #include "platform/file_system.h"
 #include "platform/system_services.h"
 #include "platform/win32/text_conversion.h"
+#include "support/started_process.h"
 #include "support/temp_folder.h"
 #include "support/window_geometry.h"
 #include "ui/win32/main_window.h"
@@ -365,8 +366,8 @@ TEST_F(WindowTest, TimerMessageRunsATickOverTheTextBoxes) {
   SendMessageW(Main(), WM_TIMER, MainWindow::kWorkTimer, 0);
   EXPECT_FALSE(Exists(folder_.Join("in\\a.GDT")));
   EXPECT_EQ(ReadFile(folder_.Join("in\\Temp\\a.GDT")), "payload");
-  for (int i = 0; i < 250 && !Exists(record); ++i) Sleep(20);
-  EXPECT_NE(ReadFile(record).find("slot2"), std::string::npos) << "the slot's command ran";
+  EXPECT_NE(quillbeck::testing::WaitForLines(record, 1).find("slot2"), std::string::npos)
+      << "the slot's command ran";
 }
 
 struct CloseCase {
