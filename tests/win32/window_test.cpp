@@ -103,16 +103,6 @@ class WindowTest : public ::testing::Test {
   frmMain form_;
 };
 
-// RecordStart() is the recording helper as Windows names it (the build
-// gives its path on the host, which Wine sees under drive Z:).
-std::string RecordStart() {
-  std::string path = QUILLBECK_RECORD_START;
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  return path.rfind("\\", 0) == 0 ? "Z:" + path : path;
-}
-
 // WhileModal() runs `action` on another thread once a window of `class_name`
 // (and `title`, when given) of this process shows, and returns whether it
 // appeared; the calling thread meanwhile runs `modal`, which waits for it.
@@ -362,7 +352,7 @@ TEST_F(WindowTest, TimerMessageRunsATickOverTheTextBoxes) {
   WriteFile(folder_.Join("in\\a.GDT"), "payload");
   window_.SetFolderText(2, watched);
   const std::string record = folder_.Join("record.txt");
-  window_.SetShellText(2, RecordStart() + " " + record + " slot2");
+  window_.SetShellText(2, quillbeck::testing::RecordStartProgram() + " " + record + " slot2");
   SendMessageW(Main(), WM_TIMER, MainWindow::kWorkTimer, 0);
   EXPECT_FALSE(Exists(folder_.Join("in\\a.GDT")));
   EXPECT_EQ(ReadFile(folder_.Join("in\\Temp\\a.GDT")), "payload");
