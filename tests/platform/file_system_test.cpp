@@ -19,6 +19,7 @@
 
 #include "platform/bounded_test.h"
 #include "platform/runtime_error.h"
+#include "platform/settling_files.h"
 #include "support/temp_folder.h"
 
 #ifndef _WIN32
@@ -672,14 +673,44 @@ TEST_F(FileSystemTest, CopyWithoutALeaseFallsBackToLookingForWriters) {
     EXPECT_EQ(EntryCount(temp), 0u);
   }
   // No lease vouches for another owner's file, and /proc may hide its
-  // writer: it is taken only at the second look that finds it unchanged.
+  // writer: it is taken only once it has looked the same for a whole
+  // period, however often it was looked at in between.
   EXPECT_EQ(RunAs(nobody,
                   [&] {
                     const std::unique_ptr<FileSystem> fs = NewFileSystem();
-                    return CopyOutcome(*fs, from, to) * 10 + CopyOutcome(*fs, from, to);
+                    const int first = CopyOutcome(*fs, from, to);
+                    const int at_once = CopyOutcome(*fs, from, to);
+                    std::this_thread::sleep_for(SettlingFiles::kPeriod);
+                    return first * 16 + at_once * 4 + CopyOutcome(*fs, from, to);
                   }),
-            30);
+            3 * 16 + 3 * 4 + 0);
   EXPECT_EQ(ReadFile(to), "root's file");
+}
+
+// A Temp that refuses new files fails every copy, and none of them keeps a
+// descriptor: the service runs for months against such a folder.
+TEST_F(FileSystemTest, ARefusingTempKeepsNoDescriptorOpen) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to become a user that Temp refuses";
+  const uid_t nobody = 65534;
+  const std::string temp = folder_.Make("Temp");
+  chmod(folder_.Path().c_str(), 0777);
+  chmod(temp.c_str(), 0555);
+  WriteFile(Path("x.GDT"), "x");
+  ASSERT_EQ(chown(Path("x.GDT").c_str(), nobody, nobody), 0);
+  const auto open_descriptors = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                         std::filesystem::directory_iterator());
+  };
+  EXPECT_EQ(RunAs(nobody,
+                  [&] {
+                    const std::unique_ptr<FileSystem> fs = NewFileSystem();
+                    CopyOutcome(*fs, Path("x.GDT"), Below(temp, "x.GDT"));
+                    const auto before = open_descriptors();
+                    for (int i = 0; i < 50; ++i)
+                      if (CopyOutcome(*fs, Path("x.GDT"), Below(temp, "x.GDT")) != 2) return 1;
+                    return open_descriptors() == before ? 0 : 2;
+                  }),
+            0);
 }
 #endif
 

@@ -128,6 +128,22 @@ FileBeside::FileBeside(const std::string& destination, mode_t mode, Folder folde
     }
     RaiseLastSystemError(destination);
   }
+  try {
+    CreateLocked(destination, slash, mode);
+  } catch (...) {
+    // The destructor does not run for an object never made: what the
+    // constructor opened is closed here, or every refused copy would keep a
+    // descriptor for good.
+    if (fd_ >= 0) {
+      unlinkat(folder_, temporary_name_.c_str(), 0);
+      close(fd_);
+    }
+    close(folder_);
+    throw;
+  }
+}
+
+void FileBeside::CreateLocked(const std::string& destination, std::size_t slash, mode_t mode) {
   std::string stem = name_;
   // Room for the hidden-file dot and the suffix within a name's 255 bytes.
   if (stem.size() > kMaxNameLength) stem.resize(kMaxNameLength);

@@ -71,6 +71,10 @@ class FileBeside {
   void PutInPlace(bool replace, Flush flush);
 
  private:
+  // CreateLocked() makes and locks the file in the open folder_; on failure
+  // it raises with nothing of its own left open.
+  void CreateLocked(const std::string& destination, std::size_t slash, mode_t mode);
+
   std::string destination_;
   std::string name_;            // the destination's name in its folder
   std::string temporary_name_;  // the file's own name in that folder

@@ -21,8 +21,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -32,6 +30,7 @@
 #include "platform/posix/file_beside.h"
 #include "platform/posix/open_writers.h"
 #include "platform/runtime_error.h"
+#include "platform/settling_files.h"
 
 namespace quillbeck {
 
@@ -93,6 +92,9 @@ bool WritersOutOfSight(int fd) {
     case 0x65735546:  // FUSE (sshfs, a desktop's share mounts, bindfs)
     case 0x00C36400:  // Ceph
     case 0x01021997:  // 9P (virtual machines' shared folders)
+    case 0x786F4256:  // vboxsf (VirtualBox shared folders, written by the host)
+    case 0x7C7C6673:  // prl_fs (Parallels shared folders)
+    case 0xBACBACBC:  // vmhgfs (VMware shared folders, the kernel module)
     case 0x73757245:  // Coda
     case 0x5346414F:  // AFS
     case 0x6B414653:  // kAFS
@@ -164,38 +166,6 @@ class SourceLock {
   dev_t device_;
   ino_t inode_;
   bool leased_ = false;
-};
-
-// What was last seen of each file that no lease vouches for, so that the
-// next tick can tell whether it has stopped changing. A file not seen for a
-// minute is forgotten, so the record stays as small as the folders.
-class SettlingFiles {
- public:
-  // Settled() is true when `path` was seen at the previous call with the
-  // same stamp; otherwise the stamp is remembered for the next call.
-  bool Settled(const std::string& path, const FileStamp& stamp) {
-    const auto now = std::chrono::steady_clock::now();
-    std::erase_if(seen_, [&](const auto& entry) { return now - entry.second.when > kForgetAfter; });
-    auto [entry, added] = seen_.try_emplace(path, Sighting{stamp, now});
-    const bool settled = !added && entry->second.stamp == stamp;
-    entry->second = {stamp, now};
-    return settled;
-  }
-
-  // Saw() remembers `stamp` as the latest state of `path`.
-  void Saw(const std::string& path, const FileStamp& stamp) {
-    seen_[path] = {stamp, std::chrono::steady_clock::now()};
-  }
-
-  void Forget(const std::string& path) { seen_.erase(path); }
-
- private:
-  struct Sighting {
-    FileStamp stamp;
-    std::chrono::steady_clock::time_point when;
-  };
-  static constexpr std::chrono::seconds kForgetAfter{60};
-  std::map<std::string, Sighting> seen_;
 };
 
 bool IsFolder(const std::string& path) {
@@ -287,7 +257,7 @@ class PosixFileSystem : public FileSystem {
       struct stat after;
       if (fstat(source.get(), &after) != 0) RaiseLastSystemError(from);
       if (StampOf(after) != stamp) {
-        settling_.Saw(from, StampOf(after));
+        settling_.Changed(from, StampOf(after));
         return std::nullopt;
       }
     }
