@@ -1,42 +1,79 @@
-// BoundedTest: a thread per test that is waited for within a limit. A
-// thread costs some tens of microseconds, against a tick every 2000 ms.
+// BoundedTest: tests run on kept threads and are waited for within a limit.
 #include "platform/bounded_test.h"
 
 #include <condition_variable>
+#include <deque>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
 
 namespace quillbeck {
 
+using SteadyClock = std::chrono::steady_clock;
+
 struct BoundedTest::Pending {
   std::mutex mutex;
   std::condition_variable answered;
-  bool done = false;
-  bool result = false;
+  bool done = false;                  // guarded by mutex
+  bool result = false;                // guarded by mutex
+  SteadyClock::time_point finished;   // guarded by mutex
+};
+
+// The kept threads and the tests waiting for one. Each thread holds a share
+// of this, so one stuck in a test outlives the BoundedTest that started it.
+struct BoundedTest::Workers {
+  std::mutex mutex;
+  std::condition_variable work;
+  std::deque<std::function<void()>> jobs;  // guarded by mutex
+  int idle = 0;                            // threads waiting for a job; guarded by mutex
+  bool closing = false;                    // guarded by mutex
+
+  static void Serve(const std::shared_ptr<Workers>& self) {
+    std::unique_lock<std::mutex> lock(self->mutex);
+    for (;;) {
+      ++self->idle;
+      self->work.wait(lock, [&] { return self->closing || !self->jobs.empty(); });
+      --self->idle;
+      if (self->jobs.empty()) return;  // closing, nothing left to do
+      std::function<void()> job = std::move(self->jobs.front());
+      self->jobs.pop_front();
+      lock.unlock();
+      job();
+      job = nullptr;
+      lock.lock();
+    }
+  }
+
+  // Hand() gives `job` to a kept thread, making one when none is free;
+  // false when no thread could be made.
+  static bool Hand(const std::shared_ptr<Workers>& self, std::function<void()> job) {
+    std::lock_guard<std::mutex> lock(self->mutex);
+    if (self->idle <= static_cast<int>(self->jobs.size())) {
+      try {
+        std::thread([self] { Serve(self); }).detach();
+      } catch (const std::system_error&) {
+        return false;
+      }
+    }
+    self->jobs.push_back(std::move(job));
+    self->work.notify_one();
+    return true;
+  }
 };
 
 BoundedTest::BoundedTest(Test test, std::chrono::milliseconds limit)
-    : test_(std::move(test)), limit_(limit) {}
+    : test_(std::move(test)), limit_(limit), workers_(std::make_shared<Workers>()) {}
 
-BoundedTest::~BoundedTest() = default;
+BoundedTest::~BoundedTest() {
+  std::lock_guard<std::mutex> lock(workers_->mutex);
+  workers_->closing = true;
+  workers_->work.notify_all();
+}
 
-bool BoundedTest::operator()(const std::string& path) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (const auto late = outstanding_.find(path); late != outstanding_.end()) {
-    bool answered = false;
-    {
-      std::lock_guard<std::mutex> pending_lock(late->second->mutex);
-      answered = late->second->done;
-    }
-    // A late answer may be long stale: it only frees the path for a new
-    // test. The erase may free the state with its mutex, which is no longer
-    // held by then.
-    if (!answered) return false;
-    outstanding_.erase(late);
-  }
+std::shared_ptr<BoundedTest::Pending> BoundedTest::Start(const std::string& path) {
   auto pending = std::make_shared<Pending>();
-  // The thread owns its own share of the state and a copy of the test, so a
+  // The job owns its own share of the state and a copy of the test, so a
   // test stuck in the kernel outlives the caller, this object included.
   auto run = [pending, test = test_, path] {
     const bool result = [&] {
@@ -49,24 +86,48 @@ bool BoundedTest::operator()(const std::string& path) {
     std::lock_guard<std::mutex> pending_lock(pending->mutex);
     pending->done = true;
     pending->result = result;
+    pending->finished = SteadyClock::now();
     pending->answered.notify_all();
   };
-  lock.unlock();
-  try {
-    std::thread(run).detach();
-  } catch (const std::system_error&) {
+  if (!Workers::Hand(workers_, run)) {
     // No thread to be had: the test is made here, unbounded, rather than
     // not at all.
-    return test_(path);
+    run();
   }
+  return pending;
+}
+
+bool BoundedTest::operator()(const std::string& path) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  std::optional<bool> late_answer;
+  if (const auto late = outstanding_.find(path); late != outstanding_.end()) {
+    {
+      std::lock_guard<std::mutex> pending_lock(late->second->mutex);
+      if (!late->second->done) return false;
+      if (SteadyClock::now() - late->second->finished <= kLateAnswerServes)
+        late_answer = late->second->result;
+    }
+    // The erase may free the state with its mutex, which is no longer held
+    // by then.
+    outstanding_.erase(late);
+  }
+  // The path is marked as tested before the wait, so a caller on another
+  // thread meanwhile gets the quick "no" rather than a second test.
+  const std::shared_ptr<Pending> pending = Start(path);
+  outstanding_.emplace(path, pending);
+  lock.unlock();
 
   std::unique_lock<std::mutex> pending_lock(pending->mutex);
-  if (pending->answered.wait_for(pending_lock, limit_, [&] { return pending->done; }))
-    return pending->result;
-  pending_lock.unlock();
-  lock.lock();
-  outstanding_.emplace(path, pending);
-  return false;
+  if (pending->answered.wait_for(pending_lock, limit_, [&] { return pending->done; })) {
+    const bool result = pending->result;
+    pending_lock.unlock();
+    lock.lock();
+    if (const auto mine = outstanding_.find(path);
+        mine != outstanding_.end() && mine->second == pending)
+      outstanding_.erase(mine);
+    return result;
+  }
+  return late_answer.value_or(false);
 }
 
 }  // namespace quillbeck

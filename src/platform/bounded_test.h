@@ -1,8 +1,13 @@
 // An existence test that answers in bounded time. Testing a folder on a
 // share whose server has gone blocks the calling thread in the kernel until
-// the server answers, which may be never; the window's only thread must not
-// wait for that. So the test runs on a thread of its own, and the caller
-// waits for it no longer than a set time.
+// the server answers, which may be never; no caller must wait for that. So
+// the test runs on a thread kept for such tests, and the caller waits for it
+// no longer than a set time.
+//
+// Threads are kept, not made per test: a test is handed to one that waits
+// for work, and a new one is made only while every kept thread is busy (a
+// thread stuck on a share that never answers stays with its test). Any
+// thread may call, several at once.
 #pragma once
 
 #include <chrono>
@@ -29,16 +34,27 @@ class BoundedTest {
   // operator()() is the test's answer for `path`, or false when it has not
   // answered within the limit. While a test of `path` that missed its limit
   // still runs, the answer is false at once and no second test is started,
-  // so a path never has more than one waiting test.
+  // so a path never has more than one waiting test. Once that late test has
+  // answered, the next call starts a fresh one; if the fresh one is late in
+  // turn, the late answer stands in for it, so a share that always answers
+  // slowly is still seen (one call behind), while one that answers nothing
+  // is not.
   bool operator()(const std::string& path);
+
+  // How old a late answer may be and still stand in for a fresh one.
+  static constexpr std::chrono::seconds kLateAnswerServes{5};
 
  private:
   struct Pending;
+  struct Workers;
+
+  std::shared_ptr<Pending> Start(const std::string& path);
 
   Test test_;
   std::chrono::milliseconds limit_;
+  std::shared_ptr<Workers> workers_;
   std::mutex mutex_;
-  std::map<std::string, std::shared_ptr<Pending>> outstanding_;
+  std::map<std::string, std::shared_ptr<Pending>> outstanding_;  // guarded by mutex_
 };
 
 // The limit of every existence test of the file-system object.
