@@ -3,7 +3,9 @@
 // named after it.
 #include "app/frmMain.h"
 
+#include <atomic>
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "platform/file_system.h"
@@ -23,6 +25,7 @@ frmMain::frmMain(Platform& platform, Window& window)
     : platform_(platform), window_(window), global_(platform), trap_(global_, window) {}
 
 void frmMain::Form_Load() {
+  bool ends_here = true;
   trap_.Run("Form_Load", [&] {
     instance_lock_ = platform_.single_instance.Acquire(platform_.settings_folder);
     if (!instance_lock_->Acquired()) {
@@ -34,13 +37,20 @@ void frmMain::Form_Load() {
       return;
     }
     window_.ServeOpenRequests(platform_.settings_folder);
+    ends_here = false;
+  });
+  if (ends_here) return;
 
-    auto read = [&](const std::string& key, const std::string& default_value) {
-      return modINI::ReadWholeINI(platform_.profile, modINI::kSection, key, default_value,
-                                  modINI::SettingsPath(platform_.settings_folder));
-    };
-
-    global_.bDebug = modINI::ToBoolean(read(modINI::kDebugKey, "0"));
+  auto read = [&](const std::string& key, const std::string& default_value) {
+    return modINI::ReadWholeINI(platform_.profile, modINI::kSection, key, default_value,
+                                modINI::SettingsPath(platform_.settings_folder));
+  };
+  // From here a failure is trapped where it strikes and start-up goes on:
+  // a bad "Debug" value counts as 0, a slot whose folder work fails is
+  // still shown as stored and still watched, so a later "Save" cannot wipe
+  // what was never loaded.
+  trap_.Run("Form_Load", [&] { global_.bDebug = modINI::ToBoolean(read(modINI::kDebugKey, "0")); });
+  trap_.Run("Form_Load", [&] {
     const bool box_changes = window_.DebugChecked() != global_.bDebug;
     window_.SetDebugChecked(global_.bDebug);
     if (box_changes) chkDebug_Click();  // as a change of the box raises its click
@@ -48,21 +58,30 @@ void frmMain::Form_Load() {
     window_.SetStartCaption(kStopCaption);
     global_.Trace("Start Service");
     global_.Trace("Load Settings");
+  });
 
-    const std::string separator = PathSeparator();
-    for (std::int16_t slot = 1; slot <= kSlotCount; ++slot) {
+  for (std::int16_t slot = 1; slot <= kSlotCount; ++slot) {
+    trap_.Run("Form_Load", [&] {
       window_.SetFolderText(slot, read(modINI::FolderKey(slot), ""));
       window_.SetShellText(slot, read(modINI::ShellKey(slot), ""));
+      // The folder may be on a share that does not answer: its work gets
+      // half a second, and goes on without the window if it needs longer.
+      // Until it has made Temp, the slot's ticks see to it.
       const std::string folder = window_.FolderText(slot);
-      const std::string temp = folder + separator + "Temp";
-      const bool folder_exists = platform_.fs.FolderExists(folder);
-      const bool temp_exists = platform_.fs.FolderExists(temp);
-      if (folder_exists && !temp_exists) platform_.fs.CreateFolder(temp);
-      // What a copy cut short by a crash left in Temp goes now.
-      if (temp_exists) platform_.fs.RemoveAbandonedCopies(temp);
-    }
-    global_.Trace("Done");
+      std::atomic<bool>& temp_owed = watch_.temp_owed[slot];
+      temp_owed = true;
+      watch_.runner.Run(
+          slot, folder, "Form_Load",
+          [this, &temp_owed, folder] {
+            PrepareFolder(platform_, folder);
+            temp_owed = false;
+          },
+          SlotRunner::Clock::now() + kFolderWorkWait);
+    });
+  }
 
+  trap_.Run("Form_Load", [&] {
+    global_.Trace("Done");
     window_.AddTrayIcon();
     global_.Trace("Start Timer");
     window_.SetTimerEnabled(true);
@@ -111,7 +130,11 @@ void frmMain::cmdStart_Click() {
 void frmMain::chkDebug_Click() { global_.bDebug = window_.DebugChecked(); }
 
 void frmMain::tmrWork_Timer() {
-  trap_.Run("tmrWork_Timer", [&] { RunWatchCycle(platform_, global_, window_); });
+  trap_.Run("tmrWork_Timer", [&] { RunWatchCycle(platform_, global_, window_, watch_); });
+  // Slow work's failures are reported here, on the window's thread, each
+  // as its own error: none of them ends this tick's work.
+  for (const SlotRunner::LateFailure& late : watch_.runner.TakeLateFailures())
+    trap_.Run(late.procedure, [&] { std::rethrow_exception(late.error); });
 }
 
 void frmMain::Picture1_MouseMove(int mouse_message) {

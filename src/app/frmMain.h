@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "platform/system.h"
 #include "platform/window.h"
+#include "watch/watch_cycle.h"
 
 namespace quillbeck {
 
@@ -31,7 +32,9 @@ class frmMain {
   // Form_Load() is the start-up sequence: ends a second copy at once (after
   // asking the running copy to show its window), reads
   // Settings.ini into the window and bDebug, creates missing Temp folders,
-  // adds the tray icon and enables the timer.
+  // adds the tray icon and enables the timer. A failure at one value or one
+  // slot is trapped and start-up goes on with the rest, so nothing that
+  // could be loaded is left blank.
   void Form_Load();
 
   void cmdSave_Click();
@@ -39,6 +42,8 @@ class frmMain {
   // chkDebug_Click() runs when the user changes "Debug Log" (no trap).
   void chkDebug_Click();
 
+  // tmrWork_Timer() runs a tick (watch_cycle.h), then hands the failures of
+  // slow work that ended since the last tick to the trap.
   void tmrWork_Timer();
 
   // Picture1_MouseMove() takes a tray notification by its mouse message;
@@ -54,6 +59,7 @@ class frmMain {
   void mnuClose_Click();
 
   Global& global() { return global_; }
+  WatchState& watch() { return watch_; }
 
  private:
   void EndProgram();
@@ -62,6 +68,8 @@ class frmMain {
   Window& window_;
   Global global_;
   ErrorTrap trap_;
+  // The slots' threads use global_, so they end before it does.
+  WatchState watch_;
   std::unique_ptr<SingleInstanceLock> instance_lock_;
 };
 

@@ -62,6 +62,8 @@ void Global::LogDebug(const std::string& message) noexcept {
 
 void Global::Append(const std::string& file_name, const std::string& rotated_prefix,
                     const std::string& entry) noexcept {
+  std::unique_lock<std::mutex> lock(writing_, std::defer_lock);
+  Attempt([&] { lock.lock(); });
   FileSystem& fs = platform_.fs;
   const std::string folder = LogFolder();
   const std::string path = folder + file_name;

@@ -6,9 +6,13 @@
 // log grown past 1000000 bytes is moved aside under a time-stamped name
 // ("error..." / "Debug...") before the next entry. The writers never raise
 // and never report: each step is attempted even when an earlier one failed.
+// Any thread may write: one entry is written at a time, so a rotation never
+// meets a write in progress.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "platform/platform.h"
@@ -20,8 +24,9 @@ class Global {
   explicit Global(Platform& platform) : platform_(platform) {}
 
   // The debug flag: trace lines are written only while it is true. Set by
-  // start-up, by the "Debug Log" check box and by Save.
-  bool bDebug = false;
+  // start-up, by the "Debug Log" check box and by Save, on the window's
+  // thread; read by every slot's work, on the slot's own.
+  std::atomic<bool> bDebug = false;
 
   // LogError() appends "<stamp> - <number> - <description> - <procedure>".
   void LogError(std::int32_t number, const std::string& description,
@@ -49,6 +54,7 @@ class Global {
               const std::string& entry) noexcept;
 
   Platform& platform_;
+  std::mutex writing_;  // held for each entry's whole write, rotation included
 };
 
 // SafeForFileName() replaces the characters that a file name may not hold on

@@ -17,6 +17,9 @@ namespace quillbeck {
 struct FileEntry {
   std::string Name;  // the file's name without its folder, as stored
   std::string Path;  // the folder path as given, the separator, and Name
+  // False for a link or another reparse point (Windows), which leads out
+  // of the folder and is never picked up.
+  bool Regular = true;
 };
 
 // What a copy read: which file it was (its device or volume and its number
@@ -52,7 +55,8 @@ class FileSystem {
 
   // Files() lists the files lying directly in an existing folder: never
   // subfolders nor what is inside them. On Linux only regular files are
-  // listed: a symbolic link is never followed, so a link is not listed.
+  // listed: a symbolic link is never followed, so a link is not listed. On
+  // Windows a link or other reparse point is listed with Regular false.
   // The order is the system's. Raises when the folder cannot be read.
   virtual std::vector<FileEntry> Files(const std::string& folder) = 0;
 
@@ -76,13 +80,15 @@ class FileSystem {
   // folder that is a symbolic link, a junction or another reparse point
   // raises, naming it.
   //
-  // Where no lease can vouch for the source (Linux: a network or FUSE file
-  // system, or a lease refused for another reason than a writer here), a
-  // writer may be at work where this machine cannot see it. Such a source
-  // is copied only once it has stayed the same (device, file number, size,
-  // last-write time) since the previous call for its path, and only if it
+  // Where no lease or sharing mode can vouch for the source (Linux: a
+  // network or FUSE file system, or a lease refused for another reason than
+  // a writer here; Windows: a network drive), a writer may be at work where
+  // this machine cannot see it. Such a source is copied only once it has
+  // stayed the same (device, file number, size, last-write time) since a
+  // call for its path at least one period (2000 ms) earlier, and only if it
   // stays so while it is copied; otherwise nothing is done and nothing is
-  // returned: the file is still arriving, which is no failure.
+  // returned: the file is still arriving, which is no failure. A link is
+  // never followed on either system: on Windows it raises, naming it.
   virtual std::optional<FileStamp> CopyFile(const std::string& from, const std::string& to,
                                             bool overwrite) = 0;
 

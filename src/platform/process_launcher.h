@@ -23,6 +23,12 @@ class ProcessLauncher {
   // Raises RuntimeError when the text names no program (empty, only blanks)
   // or the program cannot be found or started.
   virtual void Launch(const std::string& command) = 0;
+
+  // Check() raises as Launch() would for a command that can be seen not to
+  // start without starting it: one that names no program (empty, only
+  // blanks) or, on Linux, cannot be split into arguments. A program that is
+  // missing is found only when it is started. Any thread may call it.
+  virtual void Check(const std::string& command) const = 0;
 };
 
 // NewProcessLauncher() makes the launcher of this system.

@@ -12,6 +12,9 @@ namespace quillbeck {
 namespace {
 
 constexpr const char* kPattern = ".GDT";
+constexpr const char* kTick = "tmrWork_Timer";
+
+std::string TempOf(const std::string& folder) { return folder + PathSeparator() + "Temp"; }
 
 }  // namespace
 
@@ -26,43 +29,79 @@ bool IsPickedUp(const std::string& name) {
   return true;
 }
 
-void RunWatchCycle(Platform& platform, Global& global, Window& window) {
+void PrepareFolder(Platform& platform, const std::string& folder) {
+  FileSystem& fs = platform.fs;
+  const std::string temp = TempOf(folder);
+  const bool folder_exists = fs.FolderExists(folder);
+  const bool temp_exists = fs.FolderExists(temp);
+  if (folder_exists && !temp_exists) fs.CreateFolder(temp);
+  // What a copy cut short by a crash left in Temp goes now.
+  if (temp_exists) fs.RemoveAbandonedCopies(temp);
+}
+
+void RunSlot(Platform& platform, Global& global, const SlotTexts& texts,
+             std::atomic<bool>& temp_owed) {
   FileSystem& fs = platform.fs;
   const std::string separator = PathSeparator();
-
-  global.Trace("Timer started");
-  for (int slot = 1; slot <= kSlotCount; ++slot) {
-    // The texts are read from the window at every use: what the operator
-    // typed counts from the next tick on, saved or not.
-    if (!fs.FolderExists(window.FolderText(slot))) continue;
-    global.Trace("Check folder: " + window.FolderText(slot));
-    const std::vector<FileEntry> files = fs.Files(window.FolderText(slot));
-    bool temp_swept = false;
-    for (const FileEntry& file : files) {
-      if (!IsPickedUp(file.Name)) continue;
-      if (!temp_swept) {
-        // A copy cut short by a crash is cleared away before this slot's
-        // Temp takes a new one, so a folder configured after start-up is
-        // covered too.
-        fs.RemoveAbandonedCopies(window.FolderText(slot) + separator + "Temp");
-        temp_swept = true;
-      }
-      global.Trace("File: " + file.Name);
-      global.Trace("Copy " + file.Name + " in " + window.FolderText(slot) + separator + "Temp" +
-                   separator);
-      const std::optional<FileStamp> copied = fs.CopyFile(
-          file.Path, window.FolderText(slot) + separator + "Temp" + separator + file.Name, true);
-      // A file on a share that is still changing is left for a later tick:
-      // it is arriving, which is no fault.
-      if (!copied) continue;
-      global.Trace("Delete " + file.Path);
-      // Only the file that was copied goes: one put there under the same
-      // name meanwhile stays for the next tick.
-      fs.DeleteCopiedFile(file.Path, *copied);
-      global.Trace("Shell " + window.ShellText(slot));
-      platform.launcher.Launch(window.ShellText(slot));
-      global.Trace("Done");
+  if (!fs.FolderExists(texts.folder)) return;
+  global.Trace("Check folder: " + texts.folder);
+  if (temp_owed) {
+    if (!fs.FolderExists(TempOf(texts.folder))) fs.CreateFolder(TempOf(texts.folder));
+    temp_owed = false;
+  }
+  const std::vector<FileEntry> files = fs.Files(texts.folder);
+  bool temp_swept = false;
+  for (const FileEntry& file : files) {
+    if (!IsPickedUp(file.Name)) continue;
+    if (!file.Regular) {
+      // A link leads out of the folder: neither it nor what it points at is
+      // ever copied or deleted.
+      global.Trace("Skip link: " + file.Name);
+      continue;
     }
+    if (!temp_swept) {
+      // A copy cut short by a crash is cleared away before this slot's
+      // Temp takes a new one, so a folder configured after start-up is
+      // covered too.
+      fs.RemoveAbandonedCopies(TempOf(texts.folder));
+      temp_swept = true;
+    }
+    global.Trace("File: " + file.Name);
+    // A command that cannot start would cost the file: it stays where it
+    // is, and the start's error is raised now.
+    platform.launcher.Check(texts.shell);
+    global.Trace("Copy " + file.Name + " in " + texts.folder + separator + "Temp" + separator);
+    const std::optional<FileStamp> copied =
+        fs.CopyFile(file.Path, TempOf(texts.folder) + separator + file.Name, true);
+    // A file on a share that is still changing is left for a later tick:
+    // it is arriving, which is no fault.
+    if (!copied) continue;
+    global.Trace("Delete " + file.Path);
+    // Only the file that was copied goes: one put there under the same
+    // name meanwhile stays for the next tick.
+    fs.DeleteCopiedFile(file.Path, *copied);
+    global.Trace("Shell " + texts.shell);
+    platform.launcher.Launch(texts.shell);
+    global.Trace("Done");
+  }
+}
+
+void RunWatchCycle(Platform& platform, Global& global, Window& window, WatchState& state) {
+  global.Trace("Timer started");
+  const SlotRunner::Clock::time_point deadline = SlotRunner::Clock::now() + kFolderWorkWait;
+  for (int slot = 1; slot <= kSlotCount; ++slot) {
+    SlotTexts texts{slot, window.FolderText(slot), window.ShellText(slot)};
+    // A slot whose earlier work goes on sits this tick out, as does one
+    // set to the folder of such a slot: missed ticks are not made up.
+    if (state.runner.Busy(slot, texts.folder)) continue;
+    const std::string folder = texts.folder;
+    std::atomic<bool>& temp_owed = state.temp_owed[slot];
+    state.runner.Run(
+        slot, folder, kTick,
+        [&platform, &global, &temp_owed, texts = std::move(texts)] {
+          RunSlot(platform, global, texts, temp_owed);
+        },
+        deadline);
   }
 }
 

@@ -3,20 +3,63 @@
 // For slots 1 to 5, each folder that exists is walked; each file lying
 // directly in it whose upper-cased name ends in ".GDT" is copied into the
 // folder's Temp subfolder, deleted from the folder, and the slot's command is
-// started, once per file. Folder and command texts are read from the window
-// at every use. The first failure ends the tick (the caller's trap takes it).
+// started, once per file.
+//
+// The window's thread reads a slot's folder and command texts when the
+// slot's turn comes (an edit counts from the next tick on) and hands the
+// slot's work, with its own copy of them, to the slot's thread
+// (slot_runner.h). It waits for that work at most until half a second after
+// the tick began: in normal running each slot's work ends long before, so
+// the slots work one after the other, in order, as on one thread. Work that
+// takes longer goes on by itself and its slot, and any slot of the same
+// folder, sits the next ticks out until it ends. The first failure that
+// ends in time ends the tick (the caller's trap takes it); a late one waits
+// in the runner for the window's thread.
 #pragma once
 
+#include <array>
+#include <atomic>
+#include <chrono>
 #include <string>
 
 #include "log/Global.h"
 #include "platform/platform.h"
 #include "platform/window.h"
+#include "watch/slot_runner.h"
 
 namespace quillbeck {
 
-// RunWatchCycle() does one tick's work; raises on the first failure.
-void RunWatchCycle(Platform& platform, Global& global, Window& window);
+// How long the window's thread waits, in all, for the folder work of one
+// tick, and for each slot's folder work at start-up.
+inline constexpr std::chrono::milliseconds kFolderWorkWait{500};
+
+// What the watch cycle keeps between ticks.
+struct WatchState {
+  SlotRunner runner;
+  // A slot whose Temp start-up could not make (in time, or at all) owes
+  // it: its tick makes it once its folder is found.
+  std::array<std::atomic<bool>, kSlotCount + 1> temp_owed{};
+};
+
+// One slot's texts, as the window showed them when its turn came.
+struct SlotTexts {
+  int slot = 0;
+  std::string folder;
+  std::string shell;
+};
+
+// RunWatchCycle() does one tick's work; raises on the first failure that
+// ends in time.
+void RunWatchCycle(Platform& platform, Global& global, Window& window, WatchState& state);
+
+// RunSlot() is one slot's work of a tick, on whatever thread runs it.
+void RunSlot(Platform& platform, Global& global, const SlotTexts& texts,
+             std::atomic<bool>& temp_owed);
+
+// PrepareFolder() is start-up's work for one watched folder: the missing
+// Temp is made where the folder exists, and what a copy cut short left in
+// an existing Temp goes.
+void PrepareFolder(Platform& platform, const std::string& folder);
 
 // IsPickedUp() is true when the upper-cased last four characters of `name`
 // (the whole name if shorter) are ".GDT".

@@ -60,16 +60,25 @@ int Spawn(const std::vector<std::string>& arguments, pid_t& pid) {
   return result;
 }
 
+// Arguments() is the command split into arguments, raising for one that
+// names no program or that no program could be given.
+std::vector<std::string> Arguments(const std::string& command) {
+  std::vector<std::string> arguments = SplitCommandLine(command);
+  if (arguments.empty()) {
+    throw RuntimeError(ENOENT, "The command line names no program: \"" + command + "\"");
+  }
+  for (const std::string& argument : arguments) {
+    if (argument.find('\0') != std::string::npos) RaiseSystemError(EINVAL, command);
+  }
+  return arguments;
+}
+
 class PosixProcessLauncher : public ProcessLauncher {
  public:
+  void Check(const std::string& command) const override { Arguments(command); }
+
   void Launch(const std::string& command) override {
-    const std::vector<std::string> arguments = SplitCommandLine(command);
-    if (arguments.empty()) {
-      throw RuntimeError(ENOENT, "The command line names no program: \"" + command + "\"");
-    }
-    for (const std::string& argument : arguments) {
-      if (argument.find('\0') != std::string::npos) RaiseSystemError(EINVAL, command);
-    }
+    const std::vector<std::string> arguments = Arguments(command);
     pid_t pid = 0;
     const int result = Spawn(arguments, pid);
     if (result != 0) RaiseSystemError(result, command);

@@ -15,6 +15,7 @@
 #include "platform/bounded_test.h"
 #include "platform/file_system.h"
 #include "platform/runtime_error.h"
+#include "platform/settling_files.h"
 #include "platform/win32/temporary_copy.h"
 #include "platform/win32/text_conversion.h"
 #include "platform/win32/windows_api.h"
@@ -128,19 +129,35 @@ std::wstring FolderOf(const std::wstring& path) {
   return L".";
 }
 
+void RefuseIfALink(HANDLE handle, const std::wstring& folder, const std::string& context);
+
 // OpenRealFolder() opens the folder a copy is written into, refusing one
 // that is a symbolic link, a junction or any other reparse point: the copy
 // would land wherever that points, possibly on its own source. The folder
 // is held without delete sharing until the copy is in place, so it cannot
 // be swapped for a link meanwhile.
+//
+// A mount point can be set on an empty folder through a handle that only
+// writes its attributes, which no sharing mode keeps out (and refusing write
+// sharing would refuse the copy's own rename into the folder). So the folder
+// is tested again once the temporary copy stands in it
+// (RefuseIfBecameALink): from then on it is not empty, and an empty folder
+// is the only kind that can turn into a junction in place.
 UniqueHandle OpenRealFolder(const std::wstring& folder, const std::string& context) {
   UniqueHandle handle(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                   nullptr));
   if (!handle.Valid()) RaiseLast(context);
+  RefuseIfALink(handle.Get(), folder, context);
+  return handle;
+}
+
+// RefuseIfALink() raises, naming the folder, when the folder open as
+// `handle` is a link, a junction or another reparse point.
+void RefuseIfALink(HANDLE handle, const std::wstring& folder, const std::string& context) {
   FILE_BASIC_INFO info;
-  if (!GetFileInformationByHandleEx(handle.Get(), FileBasicInfo, &info, sizeof info))
+  if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &info, sizeof info))
     RaiseLast(context);
   // The folder's own attributes by name as well: Wine, which shows a link
   // of the host's file system as a reparse point, answers the handle's query
@@ -152,7 +169,19 @@ UniqueHandle OpenRealFolder(const std::wstring& folder, const std::string& conte
                        "The folder is a link or junction, which is never written through: " +
                            win32::WideToUtf8(folder));
   }
-  return handle;
+}
+
+// OutOfSight() is true for a file on a network drive (a UNC path, or a
+// drive the system calls remote): the server's own programs, and clients
+// that do not go through its sharing rules, may write it unseen, so no
+// sharing mode vouches that its writer has finished.
+bool OutOfSight(const std::wstring& path) {
+  if (path.starts_with(L"\\?\UNC\")) return true;
+  if (path.starts_with(L"\\") && !path.starts_with(L"\\?\") && !path.starts_with(L"\\.\"))
+    return true;
+  wchar_t volume[MAX_PATH + 1];
+  if (!GetVolumePathNameW(path.c_str(), volume, MAX_PATH + 1)) return false;
+  return GetDriveTypeW(volume) == DRIVE_REMOTE;
 }
 
 class Win32FileSystem final : public FileSystem {
@@ -191,7 +220,10 @@ class Win32FileSystem final : public FileSystem {
     do {
       if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
       std::string name = win32::WideToUtf8(found.cFileName);
-      files.push_back({name, prefix + name});
+      // A link or another reparse point leads elsewhere: it is listed so the
+      // caller can say so, but marked as no regular file.
+      const bool regular = !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+      files.push_back({name, prefix + name, regular});
     } while (FindNextFileW(search, &found));
     if (GetLastError() != ERROR_NO_MORE_FILES) RaiseLast(folder);
     return files;
@@ -231,17 +263,40 @@ class Win32FileSystem final : public FileSystem {
     // has it open for writing, and keeps writers out until the copy is done:
     // what lands in the destination is a file its writer had finished. A
     // file server keeps the same rule for every machine that opens the file.
+    // A link is opened as itself, never followed: what is read and what is
+    // later deleted are then one and the same file.
     UniqueHandle held(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+                                  OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
+                                  nullptr));
     if (!held.Valid()) RaiseLast(from);
     FILE_BASIC_INFO like;
     if (!GetFileInformationByHandleEx(held.Get(), FileBasicInfo, &like, sizeof like))
       RaiseLast(from);
+    const DWORD by_name = GetFileAttributesW(source.c_str());
+    if ((like.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        (by_name != INVALID_FILE_ATTRIBUTES && (by_name & FILE_ATTRIBUTE_REPARSE_POINT))) {
+      throw RuntimeError(ERROR_CANT_ACCESS_FILE,
+                         "The file is a link, which is never followed: " + from);
+    }
     const FileStamp stamp = StampOf(held.Get(), from);
+    const bool out_of_sight = OutOfSight(source);
+    if (out_of_sight && !settling_.Settled(from, stamp)) return std::nullopt;
 
-    const UniqueHandle folder = OpenRealFolder(FolderOf(destination), to);
+    const std::wstring folder_path = FolderOf(destination);
+    const UniqueHandle folder = OpenRealFolder(folder_path, to);
     win32::TemporaryCopy copy(to);
+    RefuseIfALink(folder.Get(), folder_path, to);
     copy.Fill(held.Get(), from);
+    if (out_of_sight) {
+      // Written to while it was copied: the copy is dropped, and the file
+      // waits until it has stopped changing again.
+      const FileStamp after = StampOf(held.Get(), from);
+      if (after != stamp) {
+        settling_.Changed(from, after);
+        return std::nullopt;
+      }
+    }
     held.Close();
 
     // A read-only destination refuses to be replaced; it is replaced all
@@ -292,6 +347,7 @@ class Win32FileSystem final : public FileSystem {
     if (!SetFileInformationByHandle(file.Get(), FileDispositionInfo, &disposition,
                                     sizeof disposition))
       RaiseLast(path);
+    settling_.Forget(path);
   }
 
   void AppendText(const std::string& path, const std::string& text) override {
@@ -314,6 +370,7 @@ class Win32FileSystem final : public FileSystem {
 
  private:
   BoundedTest folder_test_{IsFolder, kExistenceTestLimit};
+  SettlingFiles settling_;
 };
 
 }  // namespace

@@ -15,12 +15,16 @@ namespace {
 
 class Win32ProcessLauncher final : public ProcessLauncher {
  public:
-  void Launch(const std::string& command) override {
+  void Check(const std::string& command) const override {
     // What CreateProcessW answers to a blank line differs between systems;
     // it names no program, which is said here in the Linux launcher's words.
     if (command.find_first_not_of(" \t") == std::string::npos)
       throw RuntimeError(ERROR_FILE_NOT_FOUND,
                          "The command line names no program: \"" + command + "\"");
+  }
+
+  void Launch(const std::string& command) override {
+    Check(command);
     // CreateProcessW may write into the command line, so it gets a copy that
     // ends in a zero of its own.
     std::wstring line = win32::Utf8ToWide(command);
