@@ -199,35 +199,13 @@ bool ProfileTextHoldsLineBreak(std::string_view text) {
 
 namespace {
 
-// IsOtherSpace() is true when `sequence`, one UTF-8 sequence, is a space of
-// another script (no-break, ideographic, the typographic spaces): the
-// system's reader trims those too, where the code page has them.
-bool IsOtherSpace(std::string_view sequence) {
-  static constexpr std::string_view kSpaces[] = {"\xC2\x85",     "\xC2\xA0",     "\xE1\x9A\x80",
-                                                 "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF",
-                                                 "\xE2\x81\x9F", "\xE3\x80\x80"};
-  for (std::string_view space : kSpaces) {
-    if (sequence == space) return true;
-  }
-  // U+2000 to U+200A
-  return sequence.size() == 3 && sequence[0] == '\xE2' && sequence[1] == '\x80' &&
-         static_cast<unsigned char>(sequence[2]) <= 0x8A;
-}
-
 // ReadChangesIt() is true when a read would not give back `value` stored
 // as it stands.
 bool ReadChangesIt(std::string_view value) {
   if (value.empty()) return false;
   if (IsTrimmed(value.front()) || IsTrimmed(value.back())) return true;
-  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-      value.back() == value.front())
-    return true;
-  for (std::size_t n : {2, 3}) {
-    if (value.size() >= n &&
-        (IsOtherSpace(value.substr(0, n)) || IsOtherSpace(value.substr(value.size() - n))))
-      return true;
-  }
-  return false;
+  return value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+         value.back() == value.front();
 }
 
 }  // namespace

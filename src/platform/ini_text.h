@@ -39,10 +39,10 @@ inline constexpr std::size_t kLongestProfileValue = (std::size_t{1} << 24) - 2;
 
 // ProfileStoredForm() is what a write stores so that a read gives back
 // exactly `value`: the value as it stands, or inside one more pair of double
-// quotes where a read would change it (a blank, control character or space
-// of any script at either end, which reads trim; or one pair of matching
-// enclosing quotes, which reads drop). Every reader of the format, ours and
-// the system's profile API, trims a value and then drops one enclosing pair.
+// quotes where a read would change it (a blank or control character at
+// either end, which reads trim; or one pair of matching enclosing quotes,
+// which reads drop). Every reader of the format, ours and the system's
+// profile API, trims a value and then drops one enclosing pair.
 std::string ProfileStoredForm(std::string_view value);
 
 // ProfileValueRefusal() says why no form of `value` reads back as it stands

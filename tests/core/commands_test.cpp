@@ -58,6 +58,9 @@ TEST_F(CommandsTest, SavedSettingsComeBackAtTheNextStart) {
   const std::string folder = data.Make("watched");
   window.folder[2] = folder;
   window.shell[2] = "some command --flag";
+  // Stored quoted, one character too long for start-up's first buffer.
+  const std::string long_padded = std::string(254, 'x') + " ";
+  window.shell[3] = long_padded;
   window.debug_checked = true;
   form.cmdSave_Click();
 
@@ -66,6 +69,7 @@ TEST_F(CommandsTest, SavedSettingsComeBackAtTheNextStart) {
   next.Form_Load();
   EXPECT_EQ(next_window.folder[2], folder);
   EXPECT_EQ(next_window.shell[2], "some command --flag");
+  EXPECT_EQ(next_window.shell[3], long_padded);
   EXPECT_TRUE(next.global().bDebug);
   EXPECT_EQ(next_window.start_caption, "Stop Service");
 }

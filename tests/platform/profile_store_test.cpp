@@ -123,7 +123,7 @@ TEST_F(ProfileStoreTest, WritesCreateTheFileAndReadBack) {
 // trims blanks at the ends or takes off one pair of enclosing quotes.
 TEST_F(ProfileStoreTest, EveryValueReadsBackAsWritten) {
   for (const std::string value : {"\"C:\\My Tools\\run.exe\"", "'/opt/my tools/run'", "C:\\in ",
-                                  " lead", "\"", "\"\"", "\"a b\" \"c d\"", "C:\\in\xC2\xA0"}) {
+                                  " lead", "\"", "\"\"", "\"a b\" \"c d\"", "x\t"}) {
     SCOPED_TRACE("[" + value + "]");
     store_->WriteString("Quillbeck", "Shell 1", value, path_);
     EXPECT_EQ(Read("Shell 1"), value);
