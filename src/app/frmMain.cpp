@@ -35,9 +35,14 @@ void frmMain::Form_Load() {
     }
     window_.ServeOpenRequests(platform_.settings_folder);
 
+    // A system-wide default stands in for the user's missing file, if the
+    // platform names one; Save writes the user's own all the same.
+    const std::string& read_folder = platform_.default_settings_folder.empty()
+                                         ? platform_.settings_folder
+                                         : platform_.default_settings_folder;
     auto read = [&](const std::string& key, const std::string& default_value) {
       return modINI::ReadWholeINI(platform_.profile, modINI::kSection, key, default_value,
-                                  modINI::SettingsPath(platform_.settings_folder));
+                                  modINI::SettingsPath(read_folder));
     };
 
     global_.bDebug = modINI::ToBoolean(read(modINI::kDebugKey, "0"));
