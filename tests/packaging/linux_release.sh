@@ -11,9 +11,10 @@
 # through XDG_CONFIG_DIRS (which the package does not ship) picks up a file,
 # the trace lands in ~/.local/state/quillbeck/Logs/, a second copy of the
 # same user ends at once, and Save from the window writes
-# ~/.config/quillbeck/Settings.ini and leaves the system-wide file as it was.
-# Nothing is written beside the program. Every wait is bounded; everything
-# started here is ended on the way out. The last line counts the checks.
+# ~/.config/quillbeck/Settings.ini, which the next start reads, and leaves
+# the system-wide file as it was. Nothing is written beside the program.
+# Every wait is bounded; everything started here is ended on the way out.
+# The last line counts the checks.
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -147,6 +148,7 @@ check "the first copy runs on" alive
 # window's twips put them (96 dpi: 15 twips to the pixel).
 window=$(main_window)
 saved_folder=$work/saved-by-the-window
+mkdir "$saved_folder"
 at_twips() { xdotool mousemove --sync --window "$window" $(($1 / 15)) $(($2 / 15)) click 1; }
 at_twips $((1395 + 6675 / 2)) $((1485 + 375 / 2))   # txtFolder_2
 xdotool type --delay 20 "$saved_folder"
@@ -159,6 +161,14 @@ message_box() { xdotool search --onlyvisible --name '^Quillbeck$' >/dev/null 2>&
 check "Save reports its success in a message box" wait_for 10 message_box
 check "nothing was written beside the program" \
   test "$(ls -A "$extracted/usr/bin")" = quillbeck
+
+# Once saved, the user's own file is what the next start reads: only it
+# names slot 2, whose folder then gets its Temp.
+end_processes "$program_pid"
+(cd / && exec "$program") >>"$work/quillbeck.log" 2>&1 &
+pids+=($!)
+check "the next start reads the user's file, not the system-wide one" \
+  wait_for 20 test -d "$saved_folder/Temp"
 
 if ((failures > 0)); then
   echo "--- quillbeck output"; cat "$work/quillbeck.log"
