@@ -41,9 +41,14 @@ void frmMain::Form_Load() {
   });
   if (ends_here) return;
 
+  // A system-wide default stands in for the user's missing file, if the
+  // platform names one; Save writes the user's own all the same.
+  const std::string& read_folder = platform_.default_settings_folder.empty()
+                                       ? platform_.settings_folder
+                                       : platform_.default_settings_folder;
   auto read = [&](const std::string& key, const std::string& default_value) {
     return modINI::ReadWholeINI(platform_.profile, modINI::kSection, key, default_value,
-                                modINI::SettingsPath(platform_.settings_folder));
+                                modINI::SettingsPath(read_folder));
   };
   // From here a failure is trapped where it strikes and start-up goes on:
   // a bad "Debug" value counts as 0, a slot whose folder work fails is

@@ -197,6 +197,37 @@ bool ProfileTextHoldsLineBreak(std::string_view text) {
   return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
+namespace {
+
+// ReadChangesIt() is true when a read would not give back `value` stored
+// as it stands.
+bool ReadChangesIt(std::string_view value) {
+  if (value.empty()) return false;
+  if (IsTrimmed(value.front()) || IsTrimmed(value.back())) return true;
+  return value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+         value.back() == value.front();
+}
+
+}  // namespace
+
+std::string ProfileStoredForm(std::string_view value) {
+  // The reader trims outside the quotes and drops exactly one pair, so
+  // whatever lies inside them comes back untouched.
+  if (!ReadChangesIt(value)) return std::string(value);
+  std::string quoted;
+  quoted.reserve(value.size() + 2);
+  quoted.append(1, '"').append(value).append(1, '"');
+  return quoted;
+}
+
+const char* ProfileValueRefusal(std::string_view value) {
+  if (ProfileTextHoldsLineBreak(value)) return "a line break";
+  if (value.find('\0') != std::string_view::npos) return "a zero byte";
+  const std::size_t stored = value.size() + (ReadChangesIt(value) ? 2 : 0);
+  if (stored > kLongestProfileValue) return "more text than start-up reads";
+  return nullptr;
+}
+
 std::size_t ProfileCutLength(std::string_view value, std::size_t size) {
   if (size == 0) return 0;
   const std::size_t limit = size - 1;

@@ -32,6 +32,24 @@ std::string SetProfileValue(std::string_view contents, std::string_view section,
 // ProfileTextHoldsLineBreak() is true when `text` holds CR or LF.
 bool ProfileTextHoldsLineBreak(std::string_view text);
 
+// kLongestProfileValue is the longest stored form, in bytes, that start-up
+// reads back whole: modINI::ReadWholeINI's largest buffer holds it with room
+// to spare.
+inline constexpr std::size_t kLongestProfileValue = (std::size_t{1} << 24) - 2;
+
+// ProfileStoredForm() is what a write stores so that a read gives back
+// exactly `value`: the value as it stands, or inside one more pair of double
+// quotes where a read would change it (a blank or control character at
+// either end, which reads trim; or one pair of matching enclosing quotes,
+// which reads drop). Every reader of the format, ours and the system's
+// profile API, trims a value and then drops one enclosing pair.
+std::string ProfileStoredForm(std::string_view value);
+
+// ProfileValueRefusal() says why no form of `value` reads back as it stands
+// ("a line break", "a zero byte", "more text than a read takes"), or is
+// nullptr when ProfileStoredForm(value) does.
+const char* ProfileValueRefusal(std::string_view value);
+
 // ProfileCutLength() is how many bytes of `value` fit a buffer of `size`
 // characters with its terminating zero: at most size - 1, one less or more
 // when the cut would otherwise split a UTF-8 sequence in two.

@@ -26,6 +26,11 @@ struct Platform {
   std::string settings_folder;
   // The folder that holds Logs/; the executable folder likewise.
   std::string log_parent_folder;
+  // The folder of the Settings.ini that start-up reads in place of the
+  // user's own, which is missing: a system-wide default, in the packaged
+  // Linux build only. Empty otherwise, and start-up reads settings_folder's.
+  // Save always writes settings_folder's.
+  std::string default_settings_folder = {};
 };
 
 }  // namespace quillbeck

@@ -17,6 +17,8 @@
 //    key line of its section, a missing section at the end of the file, a
 //    missing file is created; new lines end in CR LF; the file is replaced
 //    atomically (written beside it, then renamed over it).
+// A value that these reads would change is written in a form they give back
+// as it stands; the Windows profile API reads that form the same way.
 #pragma once
 
 #include <cstdint>
@@ -38,17 +40,20 @@ class ProfileStore {
                                   const std::string& default_value, std::string& buffer,
                                   std::uint32_t size, const std::string& path) = 0;
 
-  // CheckValue() raises RuntimeError, naming `key`, when the file could not
-  // hold `value` as it stands, so that it would read back otherwise: a line
-  // break or a zero anywhere; on Windows also a character that the ANSI code
-  // page lacks. It writes nothing, so a caller can check every value before
-  // it writes any.
+  // CheckValue() raises RuntimeError, naming `key`, when no form of `value`
+  // in the file would read back as `value`: a line break or a zero anywhere,
+  // more than kLongestProfileValue bytes (ini_text.h); on Windows also a
+  // character that the ANSI code page lacks. It writes nothing, so a caller
+  // can check every value before it writes any.
   virtual void CheckValue(const std::string& key, const std::string& value) = 0;
 
   // WriteString() makes `key` in `section` of the file at `path` hold
-  // `value`. Raises RuntimeError when the file cannot be written (read-only,
-  // no access to the folder) or when the value, key or section is one that
-  // CheckValue() refuses.
+  // `value`, in the form that a later GetString() with room enough gives
+  // back exactly (ProfileStoredForm: one more pair of quotes where blanks at
+  // the ends or enclosing quotes would otherwise be lost). Raises
+  // RuntimeError when the file cannot be written (read-only, no access to
+  // the folder) or when the value, key or section is one that CheckValue()
+  // refuses.
   virtual void WriteString(const std::string& section, const std::string& key,
                            const std::string& value, const std::string& path) = 0;
 };

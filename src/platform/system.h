@@ -12,17 +12,21 @@ namespace quillbeck {
 std::string ExecutableFolder();
 
 // FileFolders names where a running Quillbeck keeps its two files: the
-// folder that holds Settings.ini and the folder that holds Logs/.
+// folder that holds Settings.ini and the folder that holds Logs/; and where
+// the user has no Settings.ini yet, the folder of a system-wide one that
+// start-up reads instead (empty when there is none to read).
 struct FileFolders {
   std::string settings;
   std::string log_parent;
+  std::string default_settings = {};
 };
 
 // ProgramFileFolders() is where this build keeps them: the executable folder
 // for both, except in the Linux build made for installation, which keeps them
 // in the user's configuration and state folders and creates those when they
-// are missing. Never raises: a folder that cannot be made surfaces later, as
-// the failure of the Save or log write that needs it.
+// are missing, and which alone has a system-wide default (XDG_CONFIG_DIRS).
+// Never raises: a folder that cannot be made surfaces later, as the failure
+// of the Save or log write that needs it.
 FileFolders ProgramFileFolders();
 
 // Clock gives the current time; tests put a fixed one in its place.

@@ -9,7 +9,14 @@ SystemServices::SystemServices(const std::string& folder)
     : SystemServices(FileFolders{folder, folder}) {}
 
 SystemServices::SystemServices(const FileFolders& folders)
-    : platform_{*fs_,          *profile_,         *launcher_,       *clock_,
-                *time_stamps_, *single_instance_, folders.settings, folders.log_parent} {}
+    : platform_{*fs_,
+                *profile_,
+                *launcher_,
+                *clock_,
+                *time_stamps_,
+                *single_instance_,
+                folders.settings,
+                folders.log_parent,
+                folders.default_settings} {}
 
 }  // namespace quillbeck

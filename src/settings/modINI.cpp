@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/file_system.h"
+#include "platform/ini_text.h"
 #include "platform/runtime_error.h"
 
 namespace quillbeck::modINI {
@@ -46,13 +47,17 @@ std::string ReadWholeINI(ProfileStore& store, const std::string& section, const 
                          const std::string& default_value, const std::string& path) {
   // A value that leaves room in the buffer was not cut. On Windows the count
   // is of UTF-8 bytes, which may outnumber the code page's characters, so a
-  // value may be read once more than needed, never cut.
+  // value may be read once more than needed, never cut. One character more
+  // is kept spare: a quoted value one character too long for the buffer
+  // loses its closing quote to the cut and, under Wine's profile API, then
+  // one character more as the quote is taken off, and so looks short.
   constexpr std::uint32_t kLargest = std::uint32_t{1} << 24;
+  static_assert(kLongestProfileValue < kLargest, "Save must not write what start-up cuts");
   std::uint32_t size = static_cast<std::uint32_t>(kBufferSize);
   for (;;) {
     std::uint32_t placed = 0;
     std::string value = ReadIntoBuffer(store, section, key, default_value, path, size, placed);
-    if (placed + 1 < size || size >= kLargest) return value;
+    if (placed + 2 < size || size >= kLargest) return value;
     size *= 2;
   }
 }

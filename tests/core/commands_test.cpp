@@ -16,24 +16,17 @@ TEST_F(CommandsTest, SaveIntoMissingFileWritesElevenKeysInOrder) {
     window.folder[slot] = "F" + std::to_string(slot);
     window.shell[slot] = "S" + std::to_string(slot);
   }
-  // Save hands the text over as it stands; what the Windows profile API
-  // keeps of blanks at the ends of a value is that API's matter.
-#ifdef _WIN32
-  const std::string shell3 = "padded command";
-#else
-  const std::string shell3 = "  padded command  ";
-#endif
-  window.shell[3] = shell3;
+  // A value whose end blanks a read would trim is stored quoted, on both
+  // systems; the others stand as typed.
+  window.shell[3] = "  padded command  ";
   window.debug_checked = true;
 
   form.cmdSave_Click();
 
   EXPECT_EQ(ReadFile(SettingsPath()),
             "[Quillbeck]\r\nFolder 1=F1\r\nShell 1=S1\r\nFolder 2=F2\r\nShell 2=S2\r\n"
-            "Folder 3=F3\r\nShell 3=" +
-                shell3 +
-                "\r\nFolder 4=F4\r\nShell 4=S4\r\n"
-                "Folder 5=F5\r\nShell 5=S5\r\nDebug=1\r\n");
+            "Folder 3=F3\r\nShell 3=\"  padded command  \"\r\nFolder 4=F4\r\nShell 4=S4\r\n"
+            "Folder 5=F5\r\nShell 5=S5\r\nDebug=1\r\n");
   EXPECT_TRUE(form.global().bDebug);
   ASSERT_EQ(window.boxes.size(), 1u);
   EXPECT_EQ(window.boxes[0].text, "Successfully saved.");
@@ -65,6 +58,9 @@ TEST_F(CommandsTest, SavedSettingsComeBackAtTheNextStart) {
   const std::string folder = data.Make("watched");
   window.folder[2] = folder;
   window.shell[2] = "some command --flag";
+  // Stored quoted, one character too long for start-up's first buffer.
+  const std::string long_padded = std::string(254, 'x') + " ";
+  window.shell[3] = long_padded;
   window.debug_checked = true;
   form.cmdSave_Click();
 
@@ -73,6 +69,7 @@ TEST_F(CommandsTest, SavedSettingsComeBackAtTheNextStart) {
   next.Form_Load();
   EXPECT_EQ(next_window.folder[2], folder);
   EXPECT_EQ(next_window.shell[2], "some command --flag");
+  EXPECT_EQ(next_window.shell[3], long_padded);
   EXPECT_TRUE(next.global().bDebug);
   EXPECT_EQ(next_window.start_caption, "Stop Service");
 }

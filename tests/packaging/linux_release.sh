@@ -6,12 +6,15 @@
 # and autostart entries (both valid), the icons, the copyright and changelog
 # and the manual page, carries the project's version and computed
 # dependencies, and marks the autostart entry as a conffile; then runs the
-# extracted program with a fresh HOME under Xvfb: a slot configured in
-# ~/.config/quillbeck/Settings.ini picks up a file, the trace lands in
-# ~/.local/state/quillbeck/Logs/, a second copy of the same user ends at once,
-# and Save from the window writes ~/.config/quillbeck/Settings.ini. Nothing
-# is written beside the program. Every wait is bounded; everything started
-# here is ended on the way out. The last line counts the checks.
+# extracted program with a fresh HOME under Xvfb: with no settings of the
+# user's own, a slot configured in a system-wide quillbeck/Settings.ini found
+# through XDG_CONFIG_DIRS (which the package does not ship) picks up a file,
+# the trace lands in ~/.local/state/quillbeck/Logs/, a second copy of the
+# same user ends at once, and Save from the window writes
+# ~/.config/quillbeck/Settings.ini, which the next start reads, and leaves
+# the system-wide file as it was. Nothing is written beside the program.
+# Every wait is bounded; everything started here is ended on the way out.
+# The last line counts the checks.
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -60,6 +63,8 @@ for size in 16 22 24 32 48 64 128 256; do
   expected+=("/usr/share/icons/hicolor/${size}x${size}/apps/quillbeck.png")
 done
 for path in "${expected[@]}"; do check "the package holds $path" holds "$path"; done
+check "the package holds no system-wide settings (the administrator's)" \
+  eval '! grep -q "^/etc/xdg/quillbeck" "$work/contents"'
 field() { dpkg-deb -f "$deb" "$1"; }
 check "its version is the project's, $version" test "$(field Version)" = "$version"
 check "its dependencies are computed (Qt Widgets, the C library)" \
@@ -102,9 +107,13 @@ config=$HOME/.config/quillbeck
 state=$HOME/.local/state/quillbeck
 watch=$work/watch
 record=$work/record.txt
-mkdir -p "$config" "$watch"
+# The system-wide default, in the second entry of the search path.
+export XDG_CONFIG_DIRS=$work/xdg-empty:$work/xdg
+system_settings=$work/xdg/quillbeck/Settings.ini
+mkdir -p "$work/xdg/quillbeck" "$watch"
 printf "[Quillbeck]\r\nFolder 1=%s\r\nShell 1=sh -c 'echo picked >> %s'\r\nDebug=1\r\n" \
-  "$watch" "$record" >"$config/Settings.ini"
+  "$watch" "$record" >"$system_settings"
+cp "$system_settings" "$work/system-settings.before"
 
 Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$work/display" 2>"$work/xvfb.log" &
 pids+=($!)
@@ -139,6 +148,7 @@ check "the first copy runs on" alive
 # window's twips put them (96 dpi: 15 twips to the pixel).
 window=$(main_window)
 saved_folder=$work/saved-by-the-window
+mkdir "$saved_folder"
 at_twips() { xdotool mousemove --sync --window "$window" $(($1 / 15)) $(($2 / 15)) click 1; }
 at_twips $((1395 + 6675 / 2)) $((1485 + 375 / 2))   # txtFolder_2
 xdotool type --delay 20 "$saved_folder"
@@ -146,10 +156,19 @@ at_twips $((1395 + 3030 / 2)) $((7200 + 780 / 2))   # cmdSave
 saved() { tr -d '\r' <"$config/Settings.ini" | grep -qxF "Folder 2=$saved_folder"; }
 check "Save writes ~/.config/quillbeck/Settings.ini" wait_for 10 saved
 check "and keeps slot 1 there" eval 'tr -d "\r" <"$config/Settings.ini" | grep -qxF "Folder 1=$watch"'
+check "the system-wide settings are unchanged" cmp -s "$system_settings" "$work/system-settings.before"
 message_box() { xdotool search --onlyvisible --name '^Quillbeck$' >/dev/null 2>&1; }
 check "Save reports its success in a message box" wait_for 10 message_box
 check "nothing was written beside the program" \
   test "$(ls -A "$extracted/usr/bin")" = quillbeck
+
+# Once saved, the user's own file is what the next start reads: only it
+# names slot 2, whose folder then gets its Temp.
+end_processes "$program_pid"
+(cd / && exec "$program") >>"$work/quillbeck.log" 2>&1 &
+pids+=($!)
+check "the next start reads the user's file, not the system-wide one" \
+  wait_for 20 test -d "$saved_folder/Temp"
 
 if ((failures > 0)); then
   echo "--- quillbeck output"; cat "$work/quillbeck.log"

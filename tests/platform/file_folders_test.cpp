@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -147,6 +148,20 @@ mode_t ModeOf(const std::string& path) {
 bool IsFolder(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// XDG_CONFIG_DIRS is searched in order for the first quillbeck/Settings.ini;
+// an empty or relative entry is skipped even where it names one.
+TEST(SystemDefaultSettingsFolder, FirstAbsoluteEntryHoldingOneWins) {
+  testing::TempFolder root;
+  for (const char* holder : {"first", "second"}) {
+    testing::WriteFile(root.Make(std::string(holder) + "/quillbeck") + "/Settings.ini", "");
+  }
+  const std::string relative = std::filesystem::relative(root.Join("second")).string();
+  ASSERT_NE(relative.front(), '/');
+  EXPECT_EQ(SystemDefaultSettingsFolder(relative + "::" + root.Join("none") + ":" +
+                                        root.Join("first") + "/:" + root.Join("second")),
+            root.Join("first") + "/quillbeck");
 }
 
 TEST(CreateFileFolders, MakesEveryMissingLevelPrivateAndLeavesExistingOnesAlone) {

@@ -7,10 +7,14 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/ini_text.h"
 #include "platform/runtime_error.h"
 #include "support/temp_folder.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "platform/win32/text_conversion.h"
+#include "platform/win32/windows_api.h"
+#else
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -114,12 +118,34 @@ TEST_F(ProfileStoreTest, WritesCreateTheFileAndReadBack) {
   EXPECT_EQ(EntryCount(), 1u);
 }
 
+// A written value reads back exactly as it stood, through this system's own
+// reader (on Windows the profile API, in both its forms), also where a read
+// trims blanks at the ends or takes off one pair of enclosing quotes.
+TEST_F(ProfileStoreTest, EveryValueReadsBackAsWritten) {
+  for (const std::string value : {"\"C:\\My Tools\\run.exe\"", "'/opt/my tools/run'", "C:\\in ",
+                                  " lead", "\"", "\"\"", "\"a b\" \"c d\"", "x\t"}) {
+    SCOPED_TRACE("[" + value + "]");
+    store_->WriteString("Quillbeck", "Shell 1", value, path_);
+    EXPECT_EQ(Read("Shell 1"), value);
+#ifdef _WIN32
+    wchar_t wide[256];
+    const DWORD count = GetPrivateProfileStringW(L"Quillbeck", L"Shell 1", L"", wide, 256,
+                                                 win32::Utf8ToWide(path_).c_str());
+    EXPECT_EQ(win32::WideToUtf8(std::wstring(wide, count)), value);
+#endif
+  }
+}
+
 TEST_F(ProfileStoreTest, LineBreakIsRefusedAndNothingWritten) {
   const std::string before = "[Quillbeck]\r\nFolder 1=a\r\n";
   WriteFile(path_, before);
   EXPECT_THROW(store_->WriteString("Quillbeck", "Folder 1", "x\r\n[Evil]", path_), RuntimeError);
   EXPECT_THROW(store_->WriteString("Quillbeck", "Fol\nder", "x", path_), RuntimeError);
   EXPECT_THROW(store_->WriteString("Quill\rbeck", "Folder 1", "x", path_), RuntimeError);
+  // Nor can any form hold more than a read takes.
+  EXPECT_THROW(store_->WriteString("Quillbeck", "Folder 1",
+                                   std::string(kLongestProfileValue - 1, 'x') + " ", path_),
+               RuntimeError);
   EXPECT_EQ(ReadFile(path_), before);
   EXPECT_EQ(EntryCount(), 1u);
 }

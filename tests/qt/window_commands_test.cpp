@@ -94,6 +94,11 @@ TEST_F(CommandsTest, TheKeyboardWorksTheFocusedButton) {
   ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
   QTest::keyClick(&window.cmdStart(), Qt::Key_Space);
   EXPECT_EQ(window.cmdStart().text(), "Start Service");
+  // Enter too, as in the Windows window.
+  window.cmdSave().setFocus();
+  QTest::keyClick(&window.cmdSave(), Qt::Key_Return);
+  ASSERT_EQ(boxes.boxes.size(), 1u);
+  EXPECT_EQ(boxes.boxes[0].text, "Successfully saved.");
 }
 
 TEST_F(CommandsTest, DebugLogFollowsTheUsersClicksOnly) {

@@ -68,6 +68,20 @@ FileFolders FileFoldersFor(FileLayout layout, const std::string& executable_fold
           state.empty() ? executable_folder : Below(state, "quillbeck")};
 }
 
+std::string SystemDefaultSettingsFolder(const std::string& config_dirs) {
+  const std::string dirs = config_dirs.empty() ? "/etc/xdg" : config_dirs;
+  for (std::size_t begin = 0; begin <= dirs.size();) {
+    std::size_t end = dirs.find(':', begin);
+    if (end == std::string::npos) end = dirs.size();
+    const std::string entry = dirs.substr(begin, end - begin);
+    begin = end + 1;
+    if (!IsAbsolute(entry)) continue;
+    const std::string folder = Below(entry, "quillbeck");
+    if (access(Below(folder, "Settings.ini").c_str(), F_OK) == 0) return folder;
+  }
+  return std::string();
+}
+
 namespace {
 
 void CreateFolderAndParents(const std::string& folder) {
@@ -101,9 +115,17 @@ constexpr FileLayout kBuiltLayout = FileLayout::kBesideExecutable;
 namespace quillbeck {
 
 FileFolders ProgramFileFolders() {
-  const FileFolders folders = posix::FileFoldersFor(posix::kBuiltLayout, ExecutableFolder(),
-                                                    posix::CurrentUserEnvironment());
-  if (posix::kBuiltLayout == posix::FileLayout::kInstalled) posix::CreateFileFolders(folders);
+  FileFolders folders = posix::FileFoldersFor(posix::kBuiltLayout, ExecutableFolder(),
+                                              posix::CurrentUserEnvironment());
+  if (posix::kBuiltLayout == posix::FileLayout::kInstalled) {
+    posix::CreateFileFolders(folders);
+    // The administrator's default stands in only until the user's first
+    // Save, which writes the user's own file.
+    if (access(posix::Below(folders.settings, "Settings.ini").c_str(), F_OK) != 0) {
+      folders.default_settings =
+          posix::SystemDefaultSettingsFolder(posix::Variable("XDG_CONFIG_DIRS"));
+    }
+  }
   return folders;
 }
 

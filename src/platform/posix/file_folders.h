@@ -1,7 +1,8 @@
 // Where the Linux program keeps Settings.ini and Logs/. A build run from
 // where it was built or copied keeps both beside its executable; the build
 // made for installation under /usr/bin cannot write there and keeps them in
-// the user's XDG folders instead. Which one applies is fixed when the program
+// the user's XDG folders instead, and reads a system-wide default from
+// XDG_CONFIG_DIRS where the user has no Settings.ini. Which one applies is fixed when the program
 // is built, never guessed from what is writable: root can write anywhere.
 #pragma once
 
@@ -36,6 +37,12 @@ UserEnvironment CurrentUserEnvironment();
 // executable folder is all that is left.
 FileFolders FileFoldersFor(FileLayout layout, const std::string& executable_folder,
                            const UserEnvironment& environment);
+
+// SystemDefaultSettingsFolder() is the first "quillbeck" folder below an
+// entry of `config_dirs` (the value of XDG_CONFIG_DIRS: a colon-separated
+// list, /etc/xdg when empty) that holds a Settings.ini; entries that are
+// empty or not absolute are skipped. Empty when none holds one.
+std::string SystemDefaultSettingsFolder(const std::string& config_dirs);
 
 // CreateFileFolders() makes each folder with every missing parent, new ones
 // with mode 0700; folders that exist keep their mode. Never raises.

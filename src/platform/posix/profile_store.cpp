@@ -118,9 +118,10 @@ class PosixProfileStore : public ProfileStore {
   }
 
   void CheckValue(const std::string& key, const std::string& value) override {
-    // The file holds any other text as it stands.
-    if (ProfileTextHoldsLineBreak(value) || value.find('\0') != std::string::npos) {
-      throw RuntimeError(EINVAL, "A settings value cannot hold a line break: " + key);
+    // The file holds any other text, in its stored form.
+    if (const char* refusal = ProfileValueRefusal(value)) {
+      throw RuntimeError(EINVAL,
+                         std::string("A settings value cannot hold ") + refusal + ": " + key);
     }
   }
 
@@ -136,7 +137,7 @@ class PosixProfileStore : public ProfileStore {
       if (!read) RaiseLastSystemError(path);
       contents = std::move(*read);
     }
-    ReplaceFile(path, SetProfileValue(contents, section, key, value));
+    ReplaceFile(path, SetProfileValue(contents, section, key, ProfileStoredForm(value)));
   }
 };
 

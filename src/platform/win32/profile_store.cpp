@@ -1,6 +1,8 @@
 // The Windows profile store: the system's own GetPrivateProfileStringA and
 // WritePrivateProfileStringA, with every text converted between UTF-8 and the
 // ANSI code page at the call, as the files and their other readers expect.
+// Values are written in the stored form of ini_text.h: the system's reader
+// trims and unquotes a value just as ours does.
 #include <memory>
 #include <string>
 
@@ -69,9 +71,9 @@ class Win32ProfileStore final : public ProfileStore {
   void CheckValue(const std::string& key, const std::string& value) override {
     // A line break would end the line early and spill the rest into the file
     // as lines of their own; a zero would silently cut the text.
-    if (ProfileTextHoldsLineBreak(value) || value.find('\0') != std::string::npos)
+    if (const char* refusal = ProfileValueRefusal(value))
       throw RuntimeError(ERROR_INVALID_PARAMETER,
-                         "A settings value cannot hold a line break: " + key);
+                         std::string("A settings value cannot hold ") + refusal + ": " + key);
     // The file is written in the ANSI code page: a character it lacks would
     // be written as "?" and read back as another text.
     bool lossless = false;
@@ -94,9 +96,9 @@ class Win32ProfileStore final : public ProfileStore {
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
         !(attributes & FILE_ATTRIBUTE_DIRECTORY))
       RaiseSystemError(ERROR_ACCESS_DENIED, path);
-    if (!WritePrivateProfileStringA(win32::Utf8ToAnsi(section).c_str(),
-                                    win32::Utf8ToAnsi(key).c_str(),
-                                    win32::Utf8ToAnsi(value).c_str(), AnsiPath(path).c_str())) {
+    if (!WritePrivateProfileStringA(
+            win32::Utf8ToAnsi(section).c_str(), win32::Utf8ToAnsi(key).c_str(),
+            win32::Utf8ToAnsi(ProfileStoredForm(value)).c_str(), AnsiPath(path).c_str())) {
       const DWORD error = GetLastError();
       RaiseSystemError(static_cast<std::int32_t>(error), path);
     }

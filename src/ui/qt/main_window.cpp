@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLocalSocket>
 
 #include "app/frmMain.h"
@@ -117,7 +118,8 @@ QWidget* MainWindow::MakeControl(const ui::Control& control, const QIcon& icon) 
     }
     case ui::ControlKind::kButton: {
       auto* button = new QPushButton(text, this);
-      // Neither button answers Enter or Esc for the window.
+      // Neither button answers Enter or Esc for the window; Enter works the
+      // focused one only (eventFilter).
       button->setAutoDefault(false);
       button->setDefault(false);
       return button;
@@ -281,6 +283,17 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (watched == qApp && event->type() == QEvent::Quit) session_ending_ = true;
+  // Enter clicks the button that has the focus, as the dialog manager does in
+  // the Windows window; no button is a default one, so Enter elsewhere (a text
+  // box, the check box) does nothing. autoDefault would do the same, but
+  // would draw the focused button as the window's default.
+  if (event->type() == QEvent::KeyPress && (watched == &cmdSave() || watched == &cmdStart())) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      static_cast<QPushButton*>(watched)->click();
+      return true;
+    }
+  }
   return QWidget::eventFilter(watched, event);
 }
 
