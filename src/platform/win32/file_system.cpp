@@ -176,8 +176,8 @@ void RefuseIfALink(HANDLE handle, const std::wstring& folder, const std::string&
 // that do not go through its sharing rules, may write it unseen, so no
 // sharing mode vouches that its writer has finished.
 bool OutOfSight(const std::wstring& path) {
-  if (path.starts_with(L"\\?\UNC\")) return true;
-  if (path.starts_with(L"\\") && !path.starts_with(L"\\?\") && !path.starts_with(L"\\.\"))
+  if (path.starts_with(L"\\\\?\\UNC\\")) return true;
+  if (path.starts_with(L"\\\\") && !path.starts_with(L"\\\\?\\") && !path.starts_with(L"\\\\.\\"))
     return true;
   wchar_t volume[MAX_PATH + 1];
   if (!GetVolumePathNameW(path.c_str(), volume, MAX_PATH + 1)) return false;
