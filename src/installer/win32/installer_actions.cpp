@@ -11,10 +11,12 @@
 // only when a copy was closed, after an install or upgrade and not with
 // AUTOSTART=0. SETTINGS= has its own two (settings_seed.cpp).
 //
-// RestartClosedCopy is its twin in the rollback script: an install, upgrade
-// or removal that fails or is cancelled after it closed a copy starts that
-// copy again once the old files are back. Both start it at the user's own
-// level (user_start.h).
+// An install, upgrade or removal that fails or is cancelled after it closed
+// a copy starts that copy again: RestartClosedCopy in the rollback script,
+// once the old files are back, and StartClosedCopy again at the failed or
+// cancelled end, for a failure before the script (or a rollback that put
+// the exe back after it). All start it at the user's own level
+// (user_start.h), and only when no copy runs yet.
 //
 // None of them ever fails the installation: a copy that cannot be closed
 // is left to Windows Installer's own handling of files in use, and a start
@@ -131,11 +133,58 @@ std::vector<BYTE> ProcessUser(HANDLE process) {
   return UserOf(token);
 }
 
-// StartAgain() starts the exe in `folder` at the user's own level and logs
-// how, or why not.
+// Copy is one running copy of the installed exe.
+struct Copy {
+  DWORD id = 0;
+  std::wstring image;
+  UniqueHandle process;
+};
+
+// CopiesOf() lists the copies of `exe` that run for this process's user in
+// its session; false when the running programs cannot be listed.
+bool CopiesOf(const std::wstring& exe, std::vector<Copy>& copies) {
+  const std::wstring installed = LongPath(exe);
+  const std::vector<BYTE> user = ProcessUser(GetCurrentProcess());
+  DWORD session = 0;
+  ProcessIdToSessionId(GetCurrentProcessId(), &session);
+  UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot.Valid()) return false;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
+       more = Process32NextW(snapshot.Get(), &entry)) {
+    if (entry.th32ProcessID == GetCurrentProcessId()) continue;
+    if (CompareStringOrdinal(entry.szExeFile, -1, kExeName, -1, TRUE) != CSTR_EQUAL) continue;
+    DWORD its_session = 0;
+    if (!ProcessIdToSessionId(entry.th32ProcessID, &its_session) || its_session != session)
+      continue;
+    UniqueHandle process(
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+    if (!process.Valid()) continue;
+    std::wstring image = ImagePath(process.Get());
+    if (image.empty() || !SamePath(LongPath(image), installed)) continue;
+    if (!SameUser(ProcessUser(process.Get()), user)) continue;
+    copies.push_back(Copy{entry.th32ProcessID, std::move(image), std::move(process)});
+  }
+  return true;
+}
+
+// StartAgain() starts the exe in `folder` at the user's own level, unless a
+// copy already runs, and logs how, or why not. The rollback action and the
+// actions at a failed or cancelled end may both come here for one closed
+// copy; the second finds the first's copy running.
 void StartAgain(MSIHANDLE install, const std::wstring& folder) {
   const std::wstring exe = quillbeck::installer::InstalledExe(folder);
   if (exe.empty()) return;
+  std::vector<Copy> running;
+  if (CopiesOf(exe, running) && !running.empty()) {
+    Log(install, exe + L" runs again already (" + std::to_wstring(running.front().id) + L")");
+    return;
+  }
+  if (GetFileAttributesW(exe.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    Log(install, L"did not start " + exe + L" again: it is not there");
+    return;
+  }
   const quillbeck::installer::StartOutcome outcome =
       quillbeck::installer::StartAtUserLevel(exe, folder);
   if (outcome.started) {
@@ -154,40 +203,19 @@ extern "C" __declspec(dllexport) UINT __stdcall CloseRunningCopies(MSIHANDLE ins
   const std::wstring folder = quillbeck::installer::Property(install, L"INSTALLFOLDER");
   const std::wstring exe = quillbeck::installer::InstalledExe(folder);
   if (exe.empty()) return ERROR_SUCCESS;
-  const std::wstring installed = LongPath(exe);
-  const std::vector<BYTE> user = ProcessUser(GetCurrentProcess());
-  DWORD session = 0;
-  ProcessIdToSessionId(GetCurrentProcessId(), &session);
-
-  UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot.Valid()) {
+  std::vector<Copy> copies;
+  if (!CopiesOf(exe, copies)) {
     Log(install, L"cannot list the running programs; none closed");
     return ERROR_SUCCESS;
   }
   bool closed = false;
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
-       more = Process32NextW(snapshot.Get(), &entry)) {
-    if (entry.th32ProcessID == GetCurrentProcessId()) continue;
-    if (CompareStringOrdinal(entry.szExeFile, -1, kExeName, -1, TRUE) != CSTR_EQUAL) continue;
-    DWORD its_session = 0;
-    if (!ProcessIdToSessionId(entry.th32ProcessID, &its_session) || its_session != session)
-      continue;
-    UniqueHandle process(
-        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID));
-    if (!process.Valid()) continue;
-    const std::wstring image = ImagePath(process.Get());
-    if (image.empty() || !SamePath(LongPath(image), installed)) continue;
-    if (!SameUser(ProcessUser(process.Get()), user)) continue;
-
-    const std::wstring which =
-        L"the copy " + std::to_wstring(entry.th32ProcessID) + L" of " + image;
-    if (!EndAsSessionEnds(process.Get(), entry.th32ProcessID)) {
+  for (Copy& copy : copies) {
+    const std::wstring which = L"the copy " + std::to_wstring(copy.id) + L" of " + copy.image;
+    if (!EndAsSessionEnds(copy.process.Get(), copy.id)) {
       Log(install, which + L" did not agree to end; left running");
       continue;
     }
-    if (WaitForSingleObject(process.Get(), kExitTimeoutMs) == WAIT_OBJECT_0) {
+    if (WaitForSingleObject(copy.process.Get(), kExitTimeoutMs) == WAIT_OBJECT_0) {
       Log(install, which + L" ended");
       closed = true;
     } else {

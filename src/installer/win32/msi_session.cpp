@@ -22,7 +22,8 @@ namespace {
 int Message(MSIHANDLE install, INSTALLMESSAGE kind, const std::wstring& line) {
   PMSIHANDLE record = MsiCreateRecord(1);
   // The text goes in as a field, so brackets in a path are not read as
-  // property names.
+  // property names (Wine reads them all the same: the texts of this DLL
+  // hold none of their own).
   MsiRecordSetStringW(record, 0, L"QuillbeckSetup: [1]");
   MsiRecordSetStringW(record, 1, line.c_str());
   return MsiProcessMessage(install, kind, record);
@@ -35,9 +36,6 @@ void Log(MSIHANDLE install, const std::wstring& line) {
 }
 
 UINT Refuse(MSIHANDLE install, const std::wstring& line) {
-  // An error message is not always written into the log (a silent install
-  // shows none), so the line goes there as information too.
-  Log(install, line);
   Message(install, INSTALLMESSAGE(INSTALLMESSAGE_ERROR | MB_OK | MB_ICONERROR), line);
   return ERROR_INSTALL_FAILURE;
 }

@@ -87,7 +87,7 @@ std::wstring Problem(const std::wstring& path) {
   std::vector<char> bytes;
   std::wstring why;
   if (!ReadWhole(path, bytes, why)) return why;
-  if (!HasSection(path)) return L"is not a settings file: it has no [Quillbeck] section";
+  if (!HasSection(path)) return L"is not a settings file: it has no section named Quillbeck";
   return std::wstring();
 }
 
@@ -150,7 +150,7 @@ extern "C" __declspec(dllexport) UINT __stdcall CopySettingsFile(MSIHANDLE insta
   }
   if (!HasSection(staged)) {
     DeleteFileW(staged.c_str());
-    return Refuse(install, Refusal(source, L"changed after the check and has no [Quillbeck] section"));
+    return Refuse(install, Refusal(source, L"changed after the check and has no section named Quillbeck"));
   }
   if (!MoveFileExW(staged.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
     const DWORD error = GetLastError();

@@ -25,11 +25,29 @@ bool SameUser(const std::vector<BYTE>& a, const std::vector<BYTE>& b) {
 
 namespace {
 
-bool Elevated(HANDLE token) {
-  TOKEN_ELEVATION elevation{};
+// AboveUserLevel() is true for the elevated half of a split token: the
+// user's own level is the limited half, the one their shell runs with.
+// Without a split (User Account Control off, a standard user, the built-in
+// administrator) the token is the user's own.
+bool AboveUserLevel(HANDLE token) {
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
   DWORD size = 0;
-  return GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
-         elevation.TokenIsElevated != 0;
+  return GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size) &&
+         type == TokenElevationTypeFull;
+}
+
+// Primary() is a primary token copied from `token`; invalid with the reason
+// in `why` when it cannot be had.
+UniqueHandle Primary(HANDLE token, const wchar_t* what, std::wstring& why) {
+  HANDLE primary = nullptr;
+  if (!DuplicateTokenEx(token,
+                        TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY |
+                            TOKEN_ADJUST_DEFAULT | TOKEN_ADJUST_SESSIONID,
+                        nullptr, SecurityImpersonation, TokenPrimary, &primary)) {
+    why = std::wstring(what) + L" cannot be copied: " + SystemMessage(GetLastError());
+    return UniqueHandle();
+  }
+  return UniqueHandle(primary);
 }
 
 // ShellToken() is a primary token of the process that owns the shell
@@ -57,15 +75,44 @@ UniqueHandle ShellToken(const std::vector<BYTE>& user, std::wstring& why) {
     why = L"the shell runs for another user";
     return UniqueHandle();
   }
-  HANDLE primary = nullptr;
-  if (!DuplicateTokenEx(shell_token.Get(),
-                        TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY |
-                            TOKEN_ADJUST_DEFAULT | TOKEN_ADJUST_SESSIONID,
-                        nullptr, SecurityImpersonation, TokenPrimary, &primary)) {
-    why = L"the shell's token cannot be copied: " + SystemMessage(GetLastError());
+  return Primary(shell_token.Get(), L"the shell's token", why);
+}
+
+// LimitedToken() is a primary token of the limited half of the installer's
+// split token. Windows hands that half to a process without the Tcb
+// privilege only for identification, so there the copy fails and `why`
+// says so; it serves where no shell window exists but the system does hand
+// it over.
+UniqueHandle LimitedToken(HANDLE own, std::wstring& why) {
+  TOKEN_LINKED_TOKEN linked{};
+  DWORD size = 0;
+  if (!GetTokenInformation(own, TokenLinkedToken, &linked, sizeof linked, &size)) {
+    why = L"the installer's limited token cannot be read: " + SystemMessage(GetLastError());
     return UniqueHandle();
   }
-  return UniqueHandle(primary);
+  UniqueHandle owned(linked.LinkedToken);
+  return Primary(owned.Get(), L"the installer's limited token", why);
+}
+
+// UserLevelToken() is a primary token at the user's own level for an
+// elevated installer whose token is `own`, and in `detail` how it was had;
+// invalid, with the reason in `detail`, when none can be had.
+UniqueHandle UserLevelToken(HANDLE own, std::wstring& detail) {
+  std::wstring no_shell;
+  UniqueHandle shell = ShellToken(UserOf(own), no_shell);
+  if (shell.Valid()) {
+    detail = L"with the token of the user's shell (the installer runs elevated)";
+    return shell;
+  }
+  std::wstring no_limited;
+  UniqueHandle limited = LimitedToken(own, no_limited);
+  if (limited.Valid()) {
+    detail = L"with the installer's limited token (it runs elevated, and " + no_shell + L")";
+    return limited;
+  }
+  detail = L"the installer runs elevated, " + no_shell + L", and " + no_limited +
+           L"; not started above the user's own level";
+  return UniqueHandle();
 }
 
 // Environment owns the environment block of a token.
@@ -86,7 +133,7 @@ class Environment {
   void* block_ = nullptr;
 };
 
-StartOutcome Started(BOOL ok, PROCESS_INFORMATION& started, const wchar_t* how) {
+StartOutcome Started(BOOL ok, PROCESS_INFORMATION& started, const std::wstring& how) {
   if (!ok) return {false, SystemMessage(GetLastError())};
   CloseHandle(started.hThread);
   CloseHandle(started.hProcess);
@@ -105,19 +152,23 @@ StartOutcome StartAtUserLevel(const std::wstring& exe, const std::wstring& folde
   startup.cb = sizeof startup;
   PROCESS_INFORMATION started{};
 
-  if (Elevated(own_token.Get())) {
-    std::wstring why;
-    UniqueHandle shell = ShellToken(UserOf(own_token.Get()), why);
-    if (!shell.Valid())
-      return {false, L"the installer runs elevated and " + why +
-                         L"; not started above the user's own level"};
-    Environment environment(shell.Get());
-    // The process goes to the secondary logon service, so it is no child
-    // of the installer and in none of its jobs.
-    const BOOL ok = CreateProcessWithTokenW(
-        shell.Get(), 0, exe.c_str(), command.data(), CREATE_DEFAULT_ERROR_MODE | environment.Flag(),
-        environment.Get(), folder.c_str(), &startup, &started);
-    return Started(ok, started, L"with the token of the user's shell (the installer runs elevated)");
+  if (AboveUserLevel(own_token.Get())) {
+    std::wstring detail;
+    UniqueHandle token = UserLevelToken(own_token.Get(), detail);
+    if (!token.Valid()) return {false, detail};
+    Environment environment(token.Get());
+    const DWORD flags = CREATE_DEFAULT_ERROR_MODE | environment.Flag();
+    // A token that is not a child of this process's own takes a privilege
+    // administrators lack by default; then the secondary logon service
+    // starts it, which only needs impersonation. Either way the process is
+    // no child of the installer's jobs.
+    BOOL ok = CreateProcessAsUserW(token.Get(), exe.c_str(), command.data(), nullptr, nullptr,
+                                   FALSE, flags | CREATE_BREAKAWAY_FROM_JOB, environment.Get(),
+                                   folder.c_str(), &startup, &started);
+    if (!ok && (GetLastError() == ERROR_PRIVILEGE_NOT_HELD || GetLastError() == ERROR_ACCESS_DENIED))
+      ok = CreateProcessWithTokenW(token.Get(), 0, exe.c_str(), command.data(), flags,
+                                   environment.Get(), folder.c_str(), &startup, &started);
+    return Started(ok, started, detail);
   }
 
   Environment environment(own_token.Get());

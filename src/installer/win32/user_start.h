@@ -29,10 +29,12 @@ std::vector<BYTE> UserOf(HANDLE token);
 bool SameUser(const std::vector<BYTE>& a, const std::vector<BYTE>& b);
 
 // StartAtUserLevel() starts `exe` in `folder` with the user's environment
-// and does not wait. Not elevated, it starts with this process's own token,
-// out of any job the installer runs in where the job allows it. Elevated,
-// it starts with the token of the process that owns the shell window,
-// when that process runs for the same user; otherwise it starts nothing.
+// and does not wait. Unless the installer holds the elevated half of a
+// split token, it starts with the installer's own token, out of any job the
+// installer runs in where the job allows it. Elevated, it starts with the
+// token of the process that owns the shell window when that process runs
+// for the same user, else with the limited half of the installer's token
+// where the system hands it over; with neither it starts nothing.
 StartOutcome StartAtUserLevel(const std::wstring& exe, const std::wstring& folder);
 
 }  // namespace quillbeck::installer
