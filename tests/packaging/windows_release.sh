@@ -2,8 +2,8 @@
 # shellcheck disable=SC2016,SC2034,SC2317 # checks are strings for eval, expanded when they run
 # The Windows release files, installed as a user would, under Wine in a
 # fresh prefix: the MSI (install, the installed program at work, a major
-# upgrade and an uninstall while it runs, AUTOSTART=0) and the zip (its
-# contents, its exe at work). The files are made by
+# upgrade and an uninstall while it runs, a failed install, AUTOSTART=0,
+# SETTINGS=) and the zip (its contents, its exe at work). The files are made by
 # packaging/windows/build-release, the command scripts/package uses, from a
 # built Windows tree, and signed by a certificate authority made here for
 # the run; installers of higher versions, unsigned, drive the upgrades, the
@@ -108,6 +108,10 @@ check "the MSI ships no Settings.ini and no Logs" eval \
 check "a running copy is closed before InstallValidate and started after InstallFinalize" eval \
   '[ "$(sequence_of CloseRunningCopies)" -lt "$(sequence_of InstallValidate)" ] &&
    [ "$(sequence_of StartClosedCopy)" -gt "$(sequence_of InstallFinalize)" ]'
+check "SETTINGS= is checked before a running copy is closed, and copied last in the script" eval \
+  '[ "$(sequence_of CheckSettingsFile)" -lt "$(sequence_of CloseRunningCopies)" ] &&
+   [ "$(msiinfo export "$msi" InstallExecuteSequence | tr -d "\r" |
+        awk -F"\t" -v f="$(sequence_of InstallFinalize)" "\$3 > $(sequence_of CopySettingsFile) && \$3 < f" | wc -l)" = 0 ]'
 
 # --- signatures --------------------------------------------------------------------
 signed="$work/signed"
@@ -188,6 +192,11 @@ status=$?
 check "SETTINGS= naming a file that cannot be read fails the install (status $status), saying why" eval \
   '[ "$status" -ne 0 ] && grep -qF "SETTINGS=Z:\no\such\Settings.ini cannot be read" "$work/refused.log" &&
    [ ! -e "$folder" ] && [ -z "$(installed)" ]'
+printf '[Other]\r\nFolder 1=C:\\in\r\n' >"$work/not-ours.ini"
+msiexec /i "$(windows_path "$msi")" /qn SETTINGS="$(windows_path "$work/not-ours.ini")"
+status=$?
+check "and so does one without the program's section (status $status)" eval \
+  '[ "$status" -ne 0 ] && [ ! -e "$folder" ] && [ -z "$(installed)" ]'
 msiexec /i "$(windows_path "$msi")" /qn /l*v "$(windows_path "$work/install.log")"
 check "msiexec /i /qn of the signed MSI succeeds" test $? -eq 0
 check "the exe lands in AppData\\Local\\Programs\\Quillbeck" same_file "$exe" "$signed_exe"
