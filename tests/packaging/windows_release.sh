@@ -2,8 +2,8 @@
 # shellcheck disable=SC2016,SC2034,SC2317 # checks are strings for eval, expanded when they run
 # The Windows release files, installed as a user would, under Wine in a
 # fresh prefix: the MSI (install, the installed program at work, a major
-# upgrade and an uninstall while it runs, AUTOSTART=0) and the zip (its
-# contents, its exe at work). The files are made by
+# upgrade and an uninstall while it runs, a failed install, AUTOSTART=0,
+# SETTINGS=) and the zip (its contents, its exe at work). The files are made by
 # packaging/windows/build-release, the command scripts/package uses, from a
 # built Windows tree, and signed by a certificate authority made here for
 # the run; installers of higher versions, unsigned, drive the upgrades, the
@@ -108,6 +108,10 @@ check "the MSI ships no Settings.ini and no Logs" eval \
 check "a running copy is closed before InstallValidate and started after InstallFinalize" eval \
   '[ "$(sequence_of CloseRunningCopies)" -lt "$(sequence_of InstallValidate)" ] &&
    [ "$(sequence_of StartClosedCopy)" -gt "$(sequence_of InstallFinalize)" ]'
+check "SETTINGS= is checked before a running copy is closed, and copied last in the script" eval \
+  '[ "$(sequence_of CheckSettingsFile)" -lt "$(sequence_of CloseRunningCopies)" ] &&
+   [ "$(msiinfo export "$msi" InstallExecuteSequence | tr -d "\r" |
+        awk -F"\t" -v f="$(sequence_of InstallFinalize)" "\$3 > $(sequence_of CopySettingsFile) && \$3 < f" | wc -l)" = 0 ]'
 
 # --- signatures --------------------------------------------------------------------
 signed="$work/signed"
@@ -183,6 +187,16 @@ runs() { [ "$(copies_of "$1")" = "$2" ]; }
 shortcut_targets_exe() { [ -f "$shortcut" ] && strings -a -n 8 "$shortcut" | grep -qiF 'Programs\Quillbeck\Quillbeck.exe'; }
 
 # --- 1. a silent install ---------------------------------------------------------
+msiexec /i "$(windows_path "$msi")" /qn SETTINGS='Z:\no\such\Settings.ini' /l*v "$(windows_path "$work/refused.log")"
+status=$?
+check "SETTINGS= naming a file that cannot be read fails the install (status $status), saying why" eval \
+  '[ "$status" -ne 0 ] && grep -qF "SETTINGS=Z:\no\such\Settings.ini cannot be read" "$work/refused.log" &&
+   [ ! -e "$folder" ] && [ -z "$(installed)" ]'
+printf '[Other]\r\nFolder 1=C:\\in\r\n' >"$work/not-ours.ini"
+msiexec /i "$(windows_path "$msi")" /qn SETTINGS="$(windows_path "$work/not-ours.ini")"
+status=$?
+check "and so does one without the program's section (status $status)" eval \
+  '[ "$status" -ne 0 ] && [ ! -e "$folder" ] && [ -z "$(installed)" ]'
 msiexec /i "$(windows_path "$msi")" /qn /l*v "$(windows_path "$work/install.log")"
 check "msiexec /i /qn of the signed MSI succeeds" test $? -eq 0
 check "the exe lands in AppData\\Local\\Programs\\Quillbeck" same_file "$exe" "$signed_exe"
@@ -240,6 +254,10 @@ check "the installed program and a copy from the zip run" eval \
 msiexec /i "$(windows_path "$newer_msi")" /qn /l*v "$(windows_path "$work/upgrade.log")"
 status=$?
 check "the $newer MSI installs over the running $version (status $status)" test "$status" -eq 0
+# Wine's msiexec holds the elevated half of a split token, as one started
+# from an elevated prompt does.
+check "the elevated installer starts the copy again with its limited token, not its own" \
+  grep -qF "again with the installer's limited token" "$work/upgrade.log"
 check "one product is installed, version $newer" test "$(installed)" = "$newer"
 check "the installed exe is the new one; the shortcut and the Run value are there" eval \
   'same_file "$exe" "$newer_exe" && shortcut_targets_exe && [ "$(run_value)" = "\"$exe_windows\"" ]'
@@ -263,23 +281,45 @@ check "the Run value is gone" no_run_value
 check "no copy of the installed program runs" runs installed 0
 check "no product is left installed" test -z "$(installed)"
 check "Settings.ini and Logs stay, unchanged, in their folder" user_files_kept
+
+# --- 4b. a failed install over a running copy ----------------------------------------
+# The zip's exe, unpacked where the MSI installs, runs; the MSI's cabinet is
+# missing and its exe claims a higher version, so the install fails while
+# it copies files, after the copy was closed.
+cp "$unpacked/Quillbeck.exe" "$folder/"
+"$wine_run" --headless --timeout 300 "$exe" </dev/null >/dev/null 2>&1 &
+check "a copy runs where the MSI installs" wait_for 90 runs installed 1
+broken="$work/broken.msi"
+cp "$msi" "$broken"
+msibuild "$broken" -q "UPDATE \`Media\` SET \`Cabinet\` = '#missing.cab'" \
+  -q "UPDATE \`File\` SET \`Version\` = '99.0.0.0'"
+msiexec /i "$(windows_path "$broken")" /qn /l*v "$(windows_path "$work/failed.log")"
+status=$?
+check "an install that fails (status $status) starts the copy it closed again" eval \
+  '[ "$status" -ne 0 ] && [ -z "$(installed)" ] && grep -q "Quillbeck.exe ended" "$work/failed.log" &&
+   grep -q "started .* again" "$work/failed.log" && wait_for 30 runs installed 1'
 "$wineserver" -k >/dev/null 2>&1
 wait 2>/dev/null
 
 # --- 5. AUTOSTART=0 --------------------------------------------------------------------
 # A user who never ran the program: no files of their own in the folder.
+# The administrator hands over a settings file with SETTINGS=.
 rm -rf "$folder"
-msiexec /i "$(windows_path "$msi")" /qn AUTOSTART=0
+mkdir -p "$work/watch5"
+printf '[Quillbeck]\r\nFolder 1=%s\r\n' "$(windows_path "$work/watch5")" >"$work/seed.ini"
+msiexec /i "$(windows_path "$msi")" /qn AUTOSTART=0 SETTINGS="$(windows_path "$work/seed.ini")"
 check "a silent install with AUTOSTART=0 succeeds" test $? -eq 0
+check "SETTINGS= put its file in place as Settings.ini" same_file "$folder/Settings.ini" "$work/seed.ini"
 check "and writes no Run value" no_run_value
 check "but the exe and the shortcut" eval 'same_file "$exe" "$signed_exe" && shortcut_targets_exe'
-# Running, started by hand; its Settings.ini only shows when it is up.
-mkdir -p "$work/watch5"
-printf '[Quillbeck]\r\nFolder 1=%s\r\n' "$(windows_path "$work/watch5")" >"$folder/Settings.ini"
+# Running, started by hand; the seeded slot only shows when it is up.
 "$wine_run" --headless --timeout 300 "$exe" </dev/null >/dev/null 2>&1 &
-check "the program runs" eval 'wait_for 90 test -d "$work/watch5/Temp" && runs installed 1'
-msiexec /i "$(windows_path "$newer_msi")" /qn
+check "the program runs with the seeded slot" eval 'wait_for 90 test -d "$work/watch5/Temp" && runs installed 1'
+printf '[Quillbeck]\r\nFolder 1=C:\\elsewhere\r\n' >"$work/other.ini"
+msiexec /i "$(windows_path "$newer_msi")" /qn SETTINGS="$(windows_path "$work/other.ini")"
 check "an upgrade without AUTOSTART keeps it off" eval '[ "$(installed)" = "$newer" ] && no_run_value'
+check "an upgrade with another SETTINGS= leaves the Settings.ini there as it was" \
+  same_file "$folder/Settings.ini" "$work/seed.ini"
 check "and with AUTOSTART off it closes the running copy, replaces it and starts none" eval \
   'same_file "$exe" "$newer_exe" && runs installed 0 && sleep 2 && runs installed 0'
 rm -f "$folder/Settings.ini"

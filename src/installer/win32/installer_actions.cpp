@@ -1,4 +1,4 @@
-// QuillbeckSetup.dll: the installer's two actions of its own, carried in the
+// QuillbeckSetup.dll: the installer's actions of its own, carried in the
 // MSI's Binary table (packaging/windows/Quillbeck.wxs).
 //
 // Quillbeck starts at login, so it runs whenever it is upgraded or removed.
@@ -9,9 +9,16 @@
 // the exe started from any other folder is left alone. StartClosedCopy,
 // after InstallFinalize, starts the installed exe again; the MSI runs it
 // only when a copy was closed, after an install or upgrade and not with
-// AUTOSTART=0.
+// AUTOSTART=0. SETTINGS= has its own two (settings_seed.cpp).
 //
-// Neither action ever fails the installation: a copy that cannot be closed
+// An install, upgrade or removal that fails or is cancelled after it closed
+// a copy starts that copy again: RestartClosedCopy in the rollback script,
+// once the old files are back, and StartClosedCopy again at the failed or
+// cancelled end, for a failure before the script (or a rollback that put
+// the exe back after it). All start it at the user's own level
+// (user_start.h), and only when no copy runs yet.
+//
+// None of them ever fails the installation: a copy that cannot be closed
 // is left to Windows Installer's own handling of files in use, and a start
 // that fails leaves the program to the next login.
 #include <windows.h>
@@ -19,58 +26,35 @@
 #include <msi.h>
 #include <msiquery.h>
 #include <tlhelp32.h>
-#include <userenv.h>
 
 #include <string>
 #include <vector>
 
+#include "installer/win32/msi_session.h"
+#include "installer/win32/user_start.h"
 #include "platform/win32/windows_api.h"
 
 namespace {
 
+using quillbeck::installer::kExeName;
+using quillbeck::installer::Log;
+using quillbeck::installer::SameUser;
+using quillbeck::installer::UserOf;
 using quillbeck::win32::UniqueHandle;
 
-constexpr wchar_t kExeName[] = L"Quillbeck.exe";
-// Set by CloseRunningCopies when it closed a copy; the condition of
-// StartClosedCopy reads it. Private (not all upper case), so no command
-// line can set it.
+// Set by CloseRunningCopies when it closed a copy; the conditions of
+// StartClosedCopy and RestartClosedCopy read it. Private (not all upper
+// case), so no command line can set it.
 constexpr wchar_t kClosedProperty[] = L"QuillbeckClosedCopy";
+// The data of the rollback action, which sees no other property: the
+// install folder whose exe was closed.
+constexpr wchar_t kRollbackData[] = L"RestartClosedCopy";
 // How long a copy that is just starting may take to make its window, how
 // long one window may take to answer a message, and how long a copy that
 // agreed to end may take to exit.
 constexpr DWORD kWindowTimeoutMs = 5000;
 constexpr UINT kAnswerTimeoutMs = 5000;
 constexpr DWORD kExitTimeoutMs = 15000;
-
-// Property() is the value of an installer property, empty when unset.
-std::wstring Property(MSIHANDLE install, const wchar_t* name) {
-  DWORD size = 0;
-  wchar_t none[1] = L"";
-  if (MsiGetPropertyW(install, name, none, &size) != ERROR_MORE_DATA) return std::wstring();
-  std::wstring value(size + 1, L'\0');
-  size = static_cast<DWORD>(value.size());
-  if (MsiGetPropertyW(install, name, value.data(), &size) != ERROR_SUCCESS) return std::wstring();
-  value.resize(size);
-  return value;
-}
-
-// Log() writes a line into the installation's log (msiexec /l).
-void Log(MSIHANDLE install, const std::wstring& line) {
-  PMSIHANDLE record = MsiCreateRecord(1);
-  // The text goes in as a field, so brackets in a path are not read as
-  // property names.
-  MsiRecordSetStringW(record, 0, L"QuillbeckSetup: [1]");
-  MsiRecordSetStringW(record, 1, line.c_str());
-  MsiProcessMessage(install, INSTALLMESSAGE_INFO, record);
-}
-
-// InstalledExe() is the full path of Quillbeck.exe in the install folder.
-std::wstring InstalledExe(MSIHANDLE install) {
-  std::wstring folder = Property(install, L"INSTALLFOLDER");
-  if (folder.empty()) return std::wstring();
-  if (folder.back() != L'\\') folder.push_back(L'\\');
-  return folder + kExeName;
-}
 
 // LongPath() is `path` with every short (8.3) name spelt out; `path` as it
 // stands when that cannot be done.
@@ -95,25 +79,6 @@ std::wstring ImagePath(HANDLE process) {
   if (!QueryFullProcessImageNameW(process, 0, path.data(), &size)) return std::wstring();
   path.resize(size);
   return path;
-}
-
-// UserOf() is the TOKEN_USER of a process, empty when it cannot be read
-// (another user's process, for one).
-std::vector<BYTE> UserOf(HANDLE process) {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return {};
-  UniqueHandle owned(token);
-  DWORD size = 0;
-  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  std::vector<BYTE> user(size);
-  if (size == 0 || !GetTokenInformation(token, TokenUser, user.data(), size, &size)) return {};
-  return user;
-}
-
-bool SameUser(const std::vector<BYTE>& a, const std::vector<BYTE>& b) {
-  if (a.empty() || b.empty()) return false;
-  return EqualSid(reinterpret_cast<const TOKEN_USER*>(a.data())->User.Sid,
-                  reinterpret_cast<const TOKEN_USER*>(b.data())->User.Sid) != FALSE;
 }
 
 BOOL CALLBACK CollectWindow(HWND window, LPARAM context) {
@@ -159,56 +124,31 @@ bool EndAsSessionEnds(HANDLE process, DWORD process_id) {
   return agreed;
 }
 
-// StartAsUser() starts `exe` in `folder` with the user's own environment,
-// outside any job the installer runs in, and does not wait for it.
-bool StartAsUser(const std::wstring& exe, const std::wstring& folder, DWORD& error) {
-  std::wstring command = L"\"" + exe + L"\"";
-  void* environment = nullptr;
+// ProcessUser() is the TOKEN_USER of a process, empty when it cannot be
+// read (another user's process, for one).
+std::vector<BYTE> ProcessUser(HANDLE process) {
   HANDLE token = nullptr;
-  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &token)) {
-    if (!CreateEnvironmentBlock(&environment, token, FALSE)) environment = nullptr;
-    CloseHandle(token);
-  }
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION started{};
-  DWORD flags = CREATE_BREAKAWAY_FROM_JOB | CREATE_DEFAULT_ERROR_MODE;
-  if (environment != nullptr) flags |= CREATE_UNICODE_ENVIRONMENT;
-  BOOL ok = CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, flags, environment,
-                           folder.c_str(), &startup, &started);
-  if (!ok && GetLastError() == ERROR_ACCESS_DENIED) {
-    // A job that allows no breakaway: start it inside the job then.
-    flags &= ~static_cast<DWORD>(CREATE_BREAKAWAY_FROM_JOB);
-    ok = CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, flags, environment,
-                        folder.c_str(), &startup, &started);
-  }
-  error = ok ? ERROR_SUCCESS : GetLastError();
-  if (environment != nullptr) DestroyEnvironmentBlock(environment);
-  if (!ok) return false;
-  CloseHandle(started.hThread);
-  CloseHandle(started.hProcess);
-  return true;
+  if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return {};
+  UniqueHandle owned(token);
+  return UserOf(token);
 }
 
-}  // namespace
+// Copy is one running copy of the installed exe.
+struct Copy {
+  DWORD id = 0;
+  std::wstring image;
+  UniqueHandle process;
+};
 
-// CloseRunningCopies() ends every copy of the installed Quillbeck.exe that
-// runs for this user in this session, as the end of a session would, and
-// sets QuillbeckClosedCopy when it closed one.
-extern "C" __declspec(dllexport) UINT __stdcall CloseRunningCopies(MSIHANDLE install) {
-  const std::wstring exe = InstalledExe(install);
-  if (exe.empty()) return ERROR_SUCCESS;
+// CopiesOf() lists the copies of `exe` that run for this process's user in
+// its session; false when the running programs cannot be listed.
+bool CopiesOf(const std::wstring& exe, std::vector<Copy>& copies) {
   const std::wstring installed = LongPath(exe);
-  const std::vector<BYTE> user = UserOf(GetCurrentProcess());
+  const std::vector<BYTE> user = ProcessUser(GetCurrentProcess());
   DWORD session = 0;
   ProcessIdToSessionId(GetCurrentProcessId(), &session);
-
   UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot.Valid()) {
-    Log(install, L"cannot list the running programs; none closed");
-    return ERROR_SUCCESS;
-  }
-  bool closed = false;
+  if (!snapshot.Valid()) return false;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
   for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
@@ -221,38 +161,85 @@ extern "C" __declspec(dllexport) UINT __stdcall CloseRunningCopies(MSIHANDLE ins
     UniqueHandle process(
         OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID));
     if (!process.Valid()) continue;
-    const std::wstring image = ImagePath(process.Get());
+    std::wstring image = ImagePath(process.Get());
     if (image.empty() || !SamePath(LongPath(image), installed)) continue;
-    if (!SameUser(UserOf(process.Get()), user)) continue;
+    if (!SameUser(ProcessUser(process.Get()), user)) continue;
+    copies.push_back(Copy{entry.th32ProcessID, std::move(image), std::move(process)});
+  }
+  return true;
+}
 
-    const std::wstring which =
-        L"the copy " + std::to_wstring(entry.th32ProcessID) + L" of " + image;
-    if (!EndAsSessionEnds(process.Get(), entry.th32ProcessID)) {
+// StartAgain() starts the exe in `folder` at the user's own level, unless a
+// copy already runs, and logs how, or why not. The rollback action and the
+// actions at a failed or cancelled end may both come here for one closed
+// copy; the second finds the first's copy running.
+void StartAgain(MSIHANDLE install, const std::wstring& folder) {
+  const std::wstring exe = quillbeck::installer::InstalledExe(folder);
+  if (exe.empty()) return;
+  std::vector<Copy> running;
+  if (CopiesOf(exe, running) && !running.empty()) {
+    Log(install, exe + L" runs again already (" + std::to_wstring(running.front().id) + L")");
+    return;
+  }
+  if (GetFileAttributesW(exe.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    Log(install, L"did not start " + exe + L" again: it is not there");
+    return;
+  }
+  const quillbeck::installer::StartOutcome outcome =
+      quillbeck::installer::StartAtUserLevel(exe, folder);
+  if (outcome.started) {
+    Log(install, L"started " + exe + L" again " + outcome.detail);
+  } else {
+    Log(install, L"did not start " + exe + L" again: " + outcome.detail);
+  }
+}
+
+}  // namespace
+
+// CloseRunningCopies() ends every copy of the installed Quillbeck.exe that
+// runs for this user in this session, as the end of a session would, and
+// sets QuillbeckClosedCopy when it closed one.
+extern "C" __declspec(dllexport) UINT __stdcall CloseRunningCopies(MSIHANDLE install) {
+  const std::wstring folder = quillbeck::installer::Property(install, L"INSTALLFOLDER");
+  const std::wstring exe = quillbeck::installer::InstalledExe(folder);
+  if (exe.empty()) return ERROR_SUCCESS;
+  std::vector<Copy> copies;
+  if (!CopiesOf(exe, copies)) {
+    Log(install, L"cannot list the running programs; none closed");
+    return ERROR_SUCCESS;
+  }
+  bool closed = false;
+  for (Copy& copy : copies) {
+    const std::wstring which = L"the copy " + std::to_wstring(copy.id) + L" of " + copy.image;
+    if (!EndAsSessionEnds(copy.process.Get(), copy.id)) {
       Log(install, which + L" did not agree to end; left running");
       continue;
     }
-    if (WaitForSingleObject(process.Get(), kExitTimeoutMs) == WAIT_OBJECT_0) {
+    if (WaitForSingleObject(copy.process.Get(), kExitTimeoutMs) == WAIT_OBJECT_0) {
       Log(install, which + L" ended");
       closed = true;
     } else {
       Log(install, which + L" agreed to end but still runs");
     }
   }
-  if (closed) MsiSetPropertyW(install, kClosedProperty, L"1");
+  if (closed) {
+    MsiSetPropertyW(install, kClosedProperty, L"1");
+    MsiSetPropertyW(install, kRollbackData, folder.c_str());
+  }
   return ERROR_SUCCESS;
 }
 
-// StartClosedCopy() starts the installed Quillbeck.exe, as the installing
-// user, and does not wait for it.
+// StartClosedCopy() starts the installed Quillbeck.exe again, at the
+// installing user's own level, and does not wait for it.
 extern "C" __declspec(dllexport) UINT __stdcall StartClosedCopy(MSIHANDLE install) {
-  const std::wstring exe = InstalledExe(install);
-  if (exe.empty()) return ERROR_SUCCESS;
-  const std::wstring folder = exe.substr(0, exe.size() - (sizeof kExeName / sizeof(wchar_t) - 1));
-  DWORD error = ERROR_SUCCESS;
-  if (StartAsUser(exe, folder, error)) {
-    Log(install, L"started " + exe + L" again");
-  } else {
-    Log(install, L"could not start " + exe + L" again: error " + std::to_wstring(error));
-  }
+  StartAgain(install, quillbeck::installer::Property(install, L"INSTALLFOLDER"));
+  return ERROR_SUCCESS;
+}
+
+// RestartClosedCopy() is StartClosedCopy for the rollback script: it runs
+// only when the installation fails or is cancelled, after the files it had
+// replaced are back.
+extern "C" __declspec(dllexport) UINT __stdcall RestartClosedCopy(MSIHANDLE install) {
+  StartAgain(install, quillbeck::installer::Property(install, L"CustomActionData"));
   return ERROR_SUCCESS;
 }
