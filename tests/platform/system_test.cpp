@@ -1,5 +1,5 @@
-// The small system services: the executable folder, the time stamp and the
-// single-instance lock.
+// The small system services: the executable folder, the time stamp, the
+// single-instance lock and the system log.
 #include "platform/system.h"
 
 #include <gtest/gtest.h>
@@ -8,11 +8,13 @@
 #include <memory>
 #include <filesystem>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "platform/file_system.h"
 #include "platform/process_launcher.h"
+#include "platform/system_log.h"
 #include "support/started_process.h"
 #include "support/temp_folder.h"
 
@@ -20,6 +22,8 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 #endif
 
@@ -200,6 +204,65 @@ TEST_F(SingleInstanceLockTest, LockFileOfAnotherUserCountsForNothing) {
   EXPECT_TRUE(testing::Exists(lock_file));
   close(planted);
 }
+#endif
+
+#ifdef _WIN32
+// Wine writes each event's strings to its "eventlog" debug channel; the ctest
+// case platform.SystemLogUnderWine runs this with that channel on and reads
+// them there.
+TEST(SystemLog, ReportsAnErrorAndAnInformationEvent) {
+  const auto log = NewSystemLog();
+  log->Error("76 - Path not found - tmrWork_Timer");
+  log->Information("Program started");
+}
+#else
+// Where the entries land: a datagram socket of the test's own, in the place
+// of /dev/log, that reads as the journal does, does not exist, or is full.
+enum class Receiver { kReading, kMissing, kFull };
+
+class SystemLogTest : public ::testing::TestWithParam<Receiver> {
+ protected:
+  ~SystemLogTest() override { close(socket_); }
+  testing::TempFolder folder_;
+  std::string path_ = folder_.Join("log");
+  int socket_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+};
+
+TEST_P(SystemLogTest, SendsAsSyslogDoesAndNeverWaits) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  path_.copy(address.sun_path, sizeof address.sun_path - 1);
+  const auto* to = reinterpret_cast<const sockaddr*>(&address);
+  if (GetParam() != Receiver::kMissing) {
+    ASSERT_EQ(bind(socket_, to, sizeof address), 0);
+  }
+  if (GetParam() == Receiver::kFull) {
+    const int filler = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    while (sendto(filler, "x", 1, MSG_DONTWAIT, to, sizeof address) == 1) {
+    }
+    close(filler);
+  }
+
+  const auto log = NewSystemLog(path_);
+  log->Error("76 - Path not found - tmrWork_Timer");  // a send that waited would hang here
+  log->Information("Program started");
+  if (GetParam() != Receiver::kReading) return;
+
+  char entry[512];
+  const std::string header = R"([A-Z][a-z]{2} [ 1-3][0-9] \d\d:\d\d:\d\d quillbeck\[)" +
+                             std::to_string(getpid()) + R"(\]: )";
+  for (const std::string& pattern : {"<11>" + header + "76 - Path not found - tmrWork_Timer",
+                                    "<14>" + header + "Program started"}) {
+    const ssize_t size = recv(socket_, entry, sizeof entry, 0);
+    ASSERT_GT(size, 0);
+    EXPECT_TRUE(std::regex_match(std::string(entry, size), std::regex(pattern)))
+        << std::string(entry, size);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Receivers, SystemLogTest,
+                         ::testing::Values(Receiver::kReading, Receiver::kMissing,
+                                           Receiver::kFull));
 #endif
 
 }  // namespace
