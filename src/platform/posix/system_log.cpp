@@ -39,9 +39,10 @@ std::string Header(int priority) {
   std::tm local{};
   if (localtime_r(&now, &local) == nullptr) local = std::tm{};
   char header[160];
-  std::snprintf(header, sizeof header, "<%d>%s %2d %02d:%02d:%02d quillbeck[%ld]: ",
-                kFacilityUser | priority, kMonths[local.tm_mon % 12], local.tm_mday,
-                local.tm_hour, local.tm_min, local.tm_sec, static_cast<long>(getpid()));
+  std::snprintf(header, sizeof header,
+                "<%d>%s %2d %02d:%02d:%02d quillbeck[%ld]: ", kFacilityUser | priority,
+                kMonths[local.tm_mon % 12], local.tm_mday, local.tm_hour, local.tm_min,
+                local.tm_sec, static_cast<long>(getpid()));
   return header;
 }
 
@@ -50,9 +51,7 @@ class SocketSystemLog final : public SystemLog {
   explicit SocketSystemLog(std::string path) : path_(std::move(path)) {}
 
   void Error(const std::string& text) noexcept override { Send(kPriorityError, text); }
-  void Information(const std::string& text) noexcept override {
-    Send(kPriorityInformation, text);
-  }
+  void Information(const std::string& text) noexcept override { Send(kPriorityInformation, text); }
 
  private:
   void Send(int priority, const std::string& text) noexcept {
