@@ -207,57 +207,45 @@ TEST_F(SingleInstanceLockTest, LockFileOfAnotherUserCountsForNothing) {
 #endif
 
 #ifdef _WIN32
-// Wine writes each event's strings to its "eventlog" debug channel; the ctest
-// case platform.SystemLogUnderWine runs this with that channel on and reads
-// them there.
+// Read from Wine's "eventlog" channel by the ctest case SystemLogUnderWine.
 TEST(SystemLog, ReportsAnErrorAndAnInformationEvent) {
-  const auto log = NewSystemLog();
-  log->Error("76 - Path not found - tmrWork_Timer");
-  log->Information("Program started");
+  NewSystemLog()->Error("76 - Path not found - tmrWork_Timer");
+  NewSystemLog()->Information("Program started");
 }
 #else
-// Where the entries land: a datagram socket of the test's own, in the place
-// of /dev/log, that reads as the journal does, does not exist, or is full.
+// A socket of the test's own in the place of /dev/log: read as the journal
+// reads it, missing, or full (where a send that waited would hang).
 enum class Receiver { kReading, kMissing, kFull };
-
-class SystemLogTest : public ::testing::TestWithParam<Receiver> {
- protected:
-  ~SystemLogTest() override { close(socket_); }
-  testing::TempFolder folder_;
-  std::string path_ = folder_.Join("log");
-  int socket_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-};
+class SystemLogTest : public ::testing::TestWithParam<Receiver> {};
 
 TEST_P(SystemLogTest, SendsAsSyslogDoesAndNeverWaits) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  path_.copy(address.sun_path, sizeof address.sun_path - 1);
+  const testing::TempFolder folder;
+  sockaddr_un address{AF_UNIX, {}};
+  folder.Join("log").copy(address.sun_path, sizeof address.sun_path - 1);
   const auto* to = reinterpret_cast<const sockaddr*>(&address);
-  if (GetParam() != Receiver::kMissing) {
-    ASSERT_EQ(bind(socket_, to, sizeof address), 0);
-  }
-  if (GetParam() == Receiver::kFull) {
-    const int filler = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    while (sendto(filler, "x", 1, MSG_DONTWAIT, to, sizeof address) == 1) {
-    }
-    close(filler);
+  const int reader = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ASSERT_TRUE(GetParam() == Receiver::kMissing || bind(reader, to, sizeof address) == 0) << errno;
+  const int filler = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  while (GetParam() == Receiver::kFull &&
+         sendto(filler, "x", 1, MSG_DONTWAIT, to, sizeof address) == 1) {
   }
 
-  const auto log = NewSystemLog(path_);
-  log->Error("76 - Path not found - tmrWork_Timer");  // a send that waited would hang here
+  const auto log = NewSystemLog(folder.Join("log"));
+  log->Error("76 - Path not found - tmrWork_Timer");
   log->Information("Program started");
-  if (GetParam() != Receiver::kReading) return;
 
-  char entry[512];
   const std::string header = R"([A-Z][a-z]{2} [ 1-3][0-9] \d\d:\d\d:\d\d quillbeck\[)" +
                              std::to_string(getpid()) + R"(\]: )";
   for (const std::string& pattern : {"<11>" + header + "76 - Path not found - tmrWork_Timer",
-                                    "<14>" + header + "Program started"}) {
-    const ssize_t size = recv(socket_, entry, sizeof entry, 0);
-    ASSERT_GT(size, 0);
-    EXPECT_TRUE(std::regex_match(std::string(entry, size), std::regex(pattern)))
-        << std::string(entry, size);
+                                     "<14>" + header + "Program started"}) {
+    if (GetParam() != Receiver::kReading) break;
+    char entry[512];
+    const ssize_t size = recv(reader, entry, sizeof entry, MSG_DONTWAIT);
+    EXPECT_TRUE(size > 0 && std::regex_match(std::string(entry, size), std::regex(pattern)))
+        << std::string(entry, size > 0 ? size : 0);
   }
+  close(filler);
+  close(reader);
 }
 
 INSTANTIATE_TEST_SUITE_P(Receivers, SystemLogTest,

@@ -1,7 +1,6 @@
 // Fakes for the services a test cannot observe on the real system: the
 // clock, the regional time stamp, the single-instance mark and the system
-// log. Plain public
-// records, arranged before the act and read after it.
+// log. Plain public records, arranged before the act and read after it.
 #pragma once
 
 #include <ctime>
@@ -56,8 +55,7 @@ struct FakeSingleInstance : SingleInstance {
   }
 };
 
-// RecordingSystemLog keeps each entry as "error: <text>" or
-// "information: <text>", in the order written.
+// RecordingSystemLog keeps "error: <text>" and "information: <text>" in order.
 struct RecordingSystemLog : SystemLog {
   std::vector<std::string> entries;
   void Error(const std::string& text) noexcept override { entries.push_back("error: " + text); }
