@@ -18,6 +18,10 @@ namespace {
 
 constexpr const char* kStopCaption = "Stop Service";
 constexpr const char* kStartCaption = "Start Service";
+// The system log's information entries, so that whoever looks after the
+// machine sees when the service was not running.
+constexpr const char* kProgramStarted = "Program started";
+constexpr const char* kProgramEnded = "Program ended";
 
 }  // namespace
 
@@ -36,6 +40,7 @@ void frmMain::Form_Load() {
       window_.EndImmediately();
       return;
     }
+    platform_.system_log.Information(kProgramStarted);
     window_.ServeOpenRequests(platform_.settings_folder);
     ends_here = false;
   });
@@ -121,13 +126,16 @@ void frmMain::cmdSave_Click() {
 
 void frmMain::cmdStart_Click() {
   trap_.Run("cmdStart_Click", [&] {
-    // The caption alone decides, not the timer's state.
+    // The caption alone decides, not the timer's state. The system log
+    // names the command carried out by its caption.
     if (window_.StartCaption() == kStopCaption) {
       window_.SetTimerEnabled(false);
       window_.SetStartCaption(kStartCaption);
+      platform_.system_log.Information(kStopCaption);
     } else {
       window_.SetTimerEnabled(true);
       window_.SetStartCaption(kStopCaption);
+      platform_.system_log.Information(kStartCaption);
     }
   });
 }
@@ -181,6 +189,7 @@ void frmMain::mnuClose_Click() {
 }
 
 void frmMain::EndProgram() {
+  platform_.system_log.Information(kProgramEnded);
   // No dead icon is left behind in the notification area.
   try {
     window_.RemoveTrayIcon();

@@ -52,7 +52,9 @@ std::string Global::LogFolder() const {
 void Global::LogError(std::int32_t number, const std::string& description,
                       const std::string& procedure) noexcept {
   Attempt([&] {
-    Append("Error.log", "error", std::to_string(number) + " - " + description + " - " + procedure);
+    const std::string entry = std::to_string(number) + " - " + description + " - " + procedure;
+    Append("Error.log", "error", entry);
+    platform_.system_log.Error(entry);
   });
 }
 

@@ -8,6 +8,8 @@
 // and never report: each step is attempted even when an earlier one failed.
 // Any thread may write: one entry is written at a time, so a rotation never
 // meets a write in progress.
+// Errors also go to the system's log (platform/system_log.h), where those who
+// look after many machines see them; trace lines stay in Debug.log.
 #pragma once
 
 #include <atomic>
@@ -28,7 +30,8 @@ class Global {
   // thread; read by every slot's work, on the slot's own.
   std::atomic<bool> bDebug = false;
 
-  // LogError() appends "<stamp> - <number> - <description> - <procedure>".
+  // LogError() appends "<stamp> - <number> - <description> - <procedure>"
+  // and records the same entry, without the stamp, in the system's log.
   void LogError(std::int32_t number, const std::string& description,
                 const std::string& procedure) noexcept;
 

@@ -10,6 +10,7 @@
 #include "platform/process_launcher.h"
 #include "platform/profile_store.h"
 #include "platform/system.h"
+#include "platform/system_log.h"
 
 namespace quillbeck {
 
@@ -31,6 +32,9 @@ struct Platform {
   // Linux build only. Empty otherwise, and start-up reads settings_folder's.
   // Save always writes settings_folder's.
   std::string default_settings_folder = {};
+  // Where errors and the service's start and end are also recorded. Last and
+  // optional, so a Platform built for a test of something else needs none.
+  SystemLog& system_log = DiscardingSystemLog();
 };
 
 }  // namespace quillbeck

@@ -17,6 +17,7 @@ SystemServices::SystemServices(const FileFolders& folders)
                 *single_instance_,
                 folders.settings,
                 folders.log_parent,
-                folders.default_settings} {}
+                folders.default_settings,
+                *system_log_} {}
 
 }  // namespace quillbeck

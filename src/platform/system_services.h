@@ -10,6 +10,7 @@
 #include "platform/process_launcher.h"
 #include "platform/profile_store.h"
 #include "platform/system.h"
+#include "platform/system_log.h"
 
 namespace quillbeck {
 
@@ -36,6 +37,7 @@ class SystemServices {
   std::unique_ptr<Clock> clock_ = NewSystemClock();
   std::unique_ptr<TimeStampFormat> time_stamps_ = NewTimeStampFormat();
   std::unique_ptr<SingleInstance> single_instance_ = NewSingleInstance();
+  std::unique_ptr<SystemLog> system_log_ = NewSystemLog();
   Platform platform_;
 };
 

@@ -164,6 +164,9 @@ TEST_F(CommandsTest, StartStopFollowsTheCaptionAlone) {
   form.cmdStart_Click();
   EXPECT_TRUE(window.timer_enabled);
   EXPECT_EQ(window.start_caption, "Stop Service");
+  EXPECT_EQ(system_log.entries,
+            (std::vector<std::string>{"information: Program started", "information: Stop Service",
+                                      "information: Start Service", "information: Start Service"}));
 }
 
 TEST_F(CommandsTest, DebugLogSwitchesTracingAtOnceWithoutSaving) {
@@ -265,6 +268,7 @@ TEST_F(CommandsTest, UnloadEndsTheProgramAndRemovesTheIcon) {
   form.Form_Unload();
   EXPECT_TRUE(window.ended);
   EXPECT_EQ(window.tray_icons_removed, 1);
+  EXPECT_EQ(system_log.entries.back(), "information: Program ended");
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // A running frmMain over a real temporary executable folder: the real file
 // system, profile store and launcher of this system; a fixed clock, time
-// stamp and single-instance mark; and a fake window.
+// stamp, single-instance mark and system log; and a fake window.
 #pragma once
 
 #include <ctime>
@@ -39,8 +39,11 @@ class CoreTest : public ::testing::Test {
   FixedClock clock;
   FixedTimeStamps time_stamps;
   FakeSingleInstance single_instance;
+  RecordingSystemLog system_log;
+  // No system-wide default settings folder ("").
   Platform platform{*fs,         *profile,        *launcher,      clock,
-                    time_stamps, single_instance, install.Path(), install.Path()};
+                    time_stamps, single_instance, install.Path(), install.Path(),
+                    "",          system_log};
   FakeWindow window;
   frmMain form{platform, window};
 

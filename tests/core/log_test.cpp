@@ -24,6 +24,9 @@ TEST_F(LogTest, FirstEntryCreatesTheFolderAndAFileOfOneLine) {
   EXPECT_EQ(ReadFile(LogPath("Error.log")),
             Stamp() + " - -2147024891 - Access is denied. - tmrWork_Timer\r\n");
   EXPECT_EQ(ReadFile(LogPath("Debug.log")), Stamp() + " - \r\n");
+  EXPECT_EQ(system_log.entries,
+            std::vector<std::string>{"error: -2147024891 - Access is denied. - tmrWork_Timer"})
+      << "errors reach the system's log too; trace lines do not";
 }
 
 TEST_F(LogTest, EmptyDescriptionLetsTheSeparatorsMeet) {

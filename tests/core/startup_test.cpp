@@ -173,6 +173,7 @@ TEST_F(StartupTest, SecondCopyEndsAtOnceBeforeReadingAnything) {
   EXPECT_EQ(window.asked_to_open, std::vector<std::string>{install.Path()})
       << "the running copy of the same folder is asked to show its window";
   EXPECT_TRUE(window.serving.empty());
+  EXPECT_TRUE(system_log.entries.empty()) << "a copy that never ran records no start";
 }
 
 TEST_F(StartupTest, TheRunningCopyServesOpenRequestsForItsOwnFolder) {

@@ -1,5 +1,5 @@
-// The small system services: the executable folder, the time stamp and the
-// single-instance lock.
+// The small system services: the executable folder, the time stamp, the
+// single-instance lock and the system log.
 #include "platform/system.h"
 
 #include <gtest/gtest.h>
@@ -8,11 +8,13 @@
 #include <memory>
 #include <filesystem>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "platform/file_system.h"
 #include "platform/process_launcher.h"
+#include "platform/system_log.h"
 #include "support/started_process.h"
 #include "support/temp_folder.h"
 
@@ -20,6 +22,8 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 #endif
 
@@ -200,6 +204,53 @@ TEST_F(SingleInstanceLockTest, LockFileOfAnotherUserCountsForNothing) {
   EXPECT_TRUE(testing::Exists(lock_file));
   close(planted);
 }
+#endif
+
+#ifdef _WIN32
+// Read from Wine's "eventlog" channel by the ctest case SystemLogUnderWine.
+TEST(SystemLog, ReportsAnErrorAndAnInformationEvent) {
+  NewSystemLog()->Error("76 - Path not found - tmrWork_Timer");
+  NewSystemLog()->Information("Program started");
+}
+#else
+// A socket of the test's own in the place of /dev/log: read as the journal
+// reads it, missing, or full (where a send that waited would hang).
+enum class Receiver { kReading, kMissing, kFull };
+class SystemLogTest : public ::testing::TestWithParam<Receiver> {};
+
+TEST_P(SystemLogTest, SendsAsSyslogDoesAndNeverWaits) {
+  const testing::TempFolder folder;
+  sockaddr_un address{AF_UNIX, {}};
+  folder.Join("log").copy(address.sun_path, sizeof address.sun_path - 1);
+  const auto* to = reinterpret_cast<const sockaddr*>(&address);
+  const int reader = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ASSERT_TRUE(GetParam() == Receiver::kMissing || bind(reader, to, sizeof address) == 0) << errno;
+  const int filler = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  while (GetParam() == Receiver::kFull &&
+         sendto(filler, "x", 1, MSG_DONTWAIT, to, sizeof address) == 1) {
+  }
+
+  const auto log = NewSystemLog(folder.Join("log"));
+  log->Error("76 - Path not found - tmrWork_Timer");
+  log->Information("Program started");
+
+  const std::string header = R"([A-Z][a-z]{2} [ 1-3][0-9] \d\d:\d\d:\d\d quillbeck\[)" +
+                             std::to_string(getpid()) + R"(\]: )";
+  for (const std::string& pattern : {"<11>" + header + "76 - Path not found - tmrWork_Timer",
+                                     "<14>" + header + "Program started"}) {
+    if (GetParam() != Receiver::kReading) break;
+    char entry[512];
+    const ssize_t size = recv(reader, entry, sizeof entry, MSG_DONTWAIT);
+    EXPECT_TRUE(size > 0 && std::regex_match(std::string(entry, size), std::regex(pattern)))
+        << std::string(entry, size > 0 ? size : 0);
+  }
+  close(filler);
+  close(reader);
+}
+
+INSTANTIATE_TEST_SUITE_P(Receivers, SystemLogTest,
+                         ::testing::Values(Receiver::kReading, Receiver::kMissing,
+                                           Receiver::kFull));
 #endif
 
 }  // namespace

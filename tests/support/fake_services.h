@@ -1,6 +1,6 @@
 // Fakes for the services a test cannot observe on the real system: the
-// clock, the regional time stamp and the single-instance mark. Plain public
-// records, arranged before the act and read after it.
+// clock, the regional time stamp, the single-instance mark and the system
+// log. Plain public records, arranged before the act and read after it.
 #pragma once
 
 #include <ctime>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/system.h"
+#include "platform/system_log.h"
 
 namespace quillbeck::testing {
 
@@ -51,6 +52,15 @@ struct FakeSingleInstance : SingleInstance {
     asked.push_back(folder);
     const bool acquired = running.insert(folder).second;
     return std::make_unique<Lock>(this, folder, acquired);
+  }
+};
+
+// RecordingSystemLog keeps "error: <text>" and "information: <text>" in order.
+struct RecordingSystemLog : SystemLog {
+  std::vector<std::string> entries;
+  void Error(const std::string& text) noexcept override { entries.push_back("error: " + text); }
+  void Information(const std::string& text) noexcept override {
+    entries.push_back("information: " + text);
   }
 };
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Quillbeck.exe carries its resources and needs no DLL of its own: the icon
 # group, the version strings, the manifest (common controls 6, per-monitor
-# DPI awareness v2, asInvoker), and imports from system DLLs only.
+# DPI awareness v2, asInvoker), the event log's message table, and imports
+# from system DLLs only.
 #   resources_test.sh <Quillbeck.exe>
 set -uo pipefail
 exe=$1
@@ -21,6 +22,7 @@ for value in '"CompanyName", "Quillbeck"' '"ProductName", "Quillbeck"' \
   check "version $value" grep -qF "$value" <<<"$rc"
 done
 check "a manifest" grep -q '^1 24 /\* RT_MANIFEST \*/' <<<"$rc"
+check "the event log's message table" grep -q '^1 11 /\* RT_MESSAGETABLE \*/' <<<"$rc"
 check "visual styles: common controls 6" grep -q 'Microsoft.Windows.Common-Controls' <<<"$text"
 check "per-monitor DPI awareness v2" grep -q 'PerMonitorV2' <<<"$text"
 check "asInvoker" grep -q 'level="asInvoker"' <<<"$text"
