@@ -45,6 +45,12 @@ class FileSystem {
   // once, so no folder holds more than one waiting test.
   virtual bool FolderExists(const std::string& path) = 0;
 
+  // FolderExistsNow() is the same test without the time limit: it answers
+  // when the system does, however long that takes. For work that runs away
+  // from the window's thread, which may wait, and which the limit's own
+  // thread would only cost a hand-over per test.
+  virtual bool FolderExistsNow(const std::string& path) = 0;
+
   // CreateFolder() creates the folder, whose parent must exist. Raises when
   // anything (a folder, a file) of that name already stands there or the
   // folder cannot be made.

@@ -32,8 +32,8 @@ bool IsPickedUp(const std::string& name) {
 void PrepareFolder(Platform& platform, const std::string& folder) {
   FileSystem& fs = platform.fs;
   const std::string temp = TempOf(folder);
-  const bool folder_exists = fs.FolderExists(folder);
-  const bool temp_exists = fs.FolderExists(temp);
+  const bool folder_exists = fs.FolderExistsNow(folder);
+  const bool temp_exists = fs.FolderExistsNow(temp);
   if (folder_exists && !temp_exists) fs.CreateFolder(temp);
   // What a copy cut short by a crash left in Temp goes now.
   if (temp_exists) fs.RemoveAbandonedCopies(temp);
@@ -43,10 +43,12 @@ void RunSlot(Platform& platform, Global& global, const SlotTexts& texts,
              std::atomic<bool>& temp_owed) {
   FileSystem& fs = platform.fs;
   const std::string separator = PathSeparator();
-  if (!fs.FolderExists(texts.folder)) return;
+  // The slot's own thread may wait for a share that answers slowly: the
+  // window does not.
+  if (!fs.FolderExistsNow(texts.folder)) return;
   global.Trace("Check folder: " + texts.folder);
   if (temp_owed) {
-    if (!fs.FolderExists(TempOf(texts.folder))) fs.CreateFolder(TempOf(texts.folder));
+    if (!fs.FolderExistsNow(TempOf(texts.folder))) fs.CreateFolder(TempOf(texts.folder));
     temp_owed = false;
   }
   const std::vector<FileEntry> files = fs.Files(texts.folder);

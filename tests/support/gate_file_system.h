@@ -33,6 +33,7 @@ struct GateFileSystem : FileSystem {
     return real_.Files(folder);
   }
   bool FolderExists(const std::string& p) override { return real_.FolderExists(p); }
+  bool FolderExistsNow(const std::string& p) override { return real_.FolderExistsNow(p); }
   void CreateFolder(const std::string& p) override { real_.CreateFolder(p); }
   bool FileExists(const std::string& p) override { return real_.FileExists(p); }
   std::uint64_t Size(const std::string& p) override { return real_.Size(p); }

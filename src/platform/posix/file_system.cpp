@@ -177,6 +177,7 @@ bool IsFolder(const std::string& path) {
 class PosixFileSystem : public FileSystem {
  public:
   bool FolderExists(const std::string& path) override { return folder_test_(path); }
+  bool FolderExistsNow(const std::string& path) override { return IsFolder(path); }
 
   void CreateFolder(const std::string& path) override {
     if (mkdir(CPath(path), 0777) != 0) RaiseLastSystemError(path);

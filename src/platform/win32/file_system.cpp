@@ -187,6 +187,7 @@ bool OutOfSight(const std::wstring& path) {
 class Win32FileSystem final : public FileSystem {
  public:
   bool FolderExists(const std::string& path) override { return folder_test_(path); }
+  bool FolderExistsNow(const std::string& path) override { return IsFolder(path); }
 
   void CreateFolder(const std::string& path) override {
     if (!CreateDirectoryW(Wide(path).c_str(), nullptr)) RaiseLast(path);
@@ -210,7 +211,7 @@ class Win32FileSystem final : public FileSystem {
     if (search == INVALID_HANDLE_VALUE) {
       const DWORD error = GetLastError();
       // The root of a drive has no "." entry, so an empty one finds nothing.
-      if (error == ERROR_FILE_NOT_FOUND && FolderExists(folder)) return files;
+      if (error == ERROR_FILE_NOT_FOUND && IsFolder(folder)) return files;
       RaiseSystemError(static_cast<std::int32_t>(error), folder);
     }
     struct FindCloser {
