@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "platform/file_system.h"
 #include "settings/modINI.h"
@@ -80,13 +81,12 @@ void frmMain::Form_Load() {
       const std::string folder = window_.FolderText(slot);
       std::atomic<bool>& temp_owed = watch_.temp_owed[slot];
       temp_owed = true;
-      watch_.runner.Run(
-          slot, folder, "Form_Load",
-          [this, &temp_owed, folder] {
-            PrepareFolder(platform_, folder);
-            temp_owed = false;
-          },
-          SlotRunner::Clock::now() + kFolderWorkWait);
+      std::vector<SlotRunner::Step> step;
+      step.push_back({slot, folder, [this, &temp_owed, folder] {
+                        PrepareFolder(platform_, folder);
+                        temp_owed = false;
+                      }});
+      watch_.runner.Run(std::move(step), "Form_Load", SlotRunner::Clock::now() + kFolderWorkWait);
     });
   }
 
@@ -188,8 +188,14 @@ void frmMain::mnuClose_Click() {
   trap_.Run("mnuClose_Click", [&] { EndProgram(); });
 }
 
-void frmMain::EndProgram() {
+void frmMain::SessionEnding() {
+  if (end_logged_) return;
+  end_logged_ = true;
   platform_.system_log.Information(kProgramEnded);
+}
+
+void frmMain::EndProgram() {
+  SessionEnding();
   // No dead icon is left behind in the notification area.
   try {
     window_.RemoveTrayIcon();

@@ -55,6 +55,11 @@ class frmMain {
   // it happen.
   void Form_QueryUnload(bool& cancel);
   void Form_Unload();
+  // SessionEnding() is told by the front end that the program ends with
+  // the desktop session (or is closed by the installer, which asks as the
+  // session end does), just before it ends: the end goes to the system's
+  // log, once. Nothing else runs; the front end then ends the program.
+  void SessionEnding();
   void mnuOpen_Click();
   void mnuClose_Click();
 
@@ -71,6 +76,7 @@ class frmMain {
   // The slots' threads use global_, so they end before it does.
   WatchState watch_;
   std::unique_ptr<SingleInstanceLock> instance_lock_;
+  bool end_logged_ = false;
 };
 
 }  // namespace quillbeck

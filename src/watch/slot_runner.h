@@ -1,23 +1,33 @@
-// SlotRunner: each slot's work runs on a thread of that slot's own, so the
-// window's thread never waits on a watched folder for long.
+// SlotRunner: the slots' work runs away from the window's thread, so the
+// window never waits on a watched folder for long.
 //
-// The window's thread hands a slot its work and waits for it until a
-// deadline. Work that ends in time is as if it had run on the window's
-// thread: its failure is raised again there. Work that does not goes on by
-// itself, and its failure, if any, waits to be taken on the window's thread
-// (TakeLateFailures). While a slot's work goes on, that slot, and any other
-// slot set to the same folder, is busy and takes no new work, so no two
+// The window's thread hands over a tick's work as steps, one per slot, and
+// waits for them until a deadline. In normal running one kept thread does
+// the steps one after the other, in order, and ends long before it: the
+// steps are then as if they had run on the window's thread, and the first
+// failure ends the rest and is raised again there. Work still going at the
+// deadline goes on by itself: the step in progress keeps its thread, and
+// each step after it goes to a thread of its own, so no slow slot holds
+// another. A failure of such work waits to be taken on the window's thread
+// (TakeLateFailures).
+//
+// While a slot's step goes on, that slot, and any other slot set to the same
+// folder, is busy: a step of it is skipped when its turn comes, so no two
 // pieces of work ever share a folder.
 //
-// Threads: Run(), Busy() and TakeLateFailures() are called by the window's
-// thread only; the work runs on the slot's thread. The slot's thread is made
-// at its first work and kept until the runner goes.
+// Threads: Run(), WaitIdle() and TakeLateFailures() are called by the
+// window's thread. The steps run on threads kept for them: one is made only
+// while every kept one is busy (one stuck on a share that never answers
+// stays with its step), and all are kept until the runner goes.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -32,6 +42,13 @@ class SlotRunner {
   using Clock = std::chrono::steady_clock;
   using Work = std::function<void()>;
 
+  // One slot's work, done on its folder.
+  struct Step {
+    int slot = 0;
+    std::string folder;
+    Work work;
+  };
+
   SlotRunner() = default;
   // Waits for the work in flight: the program itself ends without this
   // (EndImmediately), so only a test waits here.
@@ -39,18 +56,12 @@ class SlotRunner {
   SlotRunner(const SlotRunner&) = delete;
   SlotRunner& operator=(const SlotRunner&) = delete;
 
-  // Busy() is true while work handed to `slot` has not finished, or while
-  // work of another slot on the same `folder` has not.
-  bool Busy(int slot, const std::string& folder) const;
+  // Run() does `steps` for `procedure` as told above, waiting for them until
+  // `deadline`; raises the first failure that ends in time.
+  void Run(std::vector<Step> steps, const char* procedure, Clock::time_point deadline);
 
-  // Run() hands `work`, done on `folder` for the procedure `procedure`, to
-  // the slot's thread and waits for it until `deadline`. True when it ended
-  // in time; its failure is then raised here. False when it goes on.
-  bool Run(int slot, const std::string& folder, const char* procedure, Work work,
-           Clock::time_point deadline);
-
-  // WaitIdle() waits until no slot's work goes on (for tests and
-  // benchmarks, which measure or check the whole of a tick's work).
+  // WaitIdle() waits until no work goes on (for tests and benchmarks, which
+  // check or measure the whole of a tick's work).
   void WaitIdle();
 
   struct LateFailure {
@@ -62,24 +73,26 @@ class SlotRunner {
   std::vector<LateFailure> TakeLateFailures();
 
  private:
-  struct Lane {
-    std::thread thread;
-    std::condition_variable wake;  // new work, or the runner goes
-    Work work;                     // guarded by mutex_
-    std::string folder;            // guarded by mutex_
-    const char* procedure = "";    // guarded by mutex_
-    bool busy = false;             // guarded by mutex_
-    bool waited_for = false;       // the window's thread waits for it; guarded by mutex_
-    std::exception_ptr failure;    // for the waiting caller; guarded by mutex_
-  };
+  struct Batch;
 
-  void Serve(Lane& lane);
+  void Serve();
+  void RunBatch(Batch& batch, std::unique_lock<std::mutex>& lock);
+  bool BusyLocked(int slot, const std::string& folder) const;
+  // Queue() hands `batch` to a kept thread, making one when none is free;
+  // false when no thread could be made.
+  bool Queue(std::shared_ptr<Batch> batch);
 
-  mutable std::mutex mutex_;
-  std::condition_variable finished_;
-  Lane lanes_[kSlotCount + 1];
-  std::vector<LateFailure> late_;  // guarded by mutex_
-  bool closing_ = false;           // guarded by mutex_
+  std::mutex mutex_;
+  std::condition_variable work_;      // a batch waits for a thread, or the runner goes
+  std::condition_variable finished_;  // a batch has ended
+  std::deque<std::shared_ptr<Batch>> queue_;     // guarded by mutex_
+  std::vector<std::thread> threads_;             // guarded by mutex_
+  int idle_ = 0;                                 // threads waiting for work; guarded by mutex_
+  int unfinished_ = 0;                           // batches not ended; guarded by mutex_
+  std::array<bool, kSlotCount + 1> busy_{};      // guarded by mutex_
+  std::array<std::string, kSlotCount + 1> busy_folder_;  // guarded by mutex_
+  std::vector<LateFailure> late_;                // guarded by mutex_
+  bool closing_ = false;                         // guarded by mutex_
 };
 
 // SameFolder() is true for two folder texts that name the same folder as

@@ -91,20 +91,20 @@ void RunSlot(Platform& platform, Global& global, const SlotTexts& texts,
 void RunWatchCycle(Platform& platform, Global& global, Window& window, WatchState& state) {
   global.Trace("Timer started");
   const SlotRunner::Clock::time_point deadline = SlotRunner::Clock::now() + kFolderWorkWait;
+  // Each slot's texts are read here, on the window's thread, and its work
+  // gets its own copy. The window's thread takes no input until the tick
+  // lets it go, so these are the texts each slot's turn would have read.
+  std::vector<SlotRunner::Step> steps;
   for (int slot = 1; slot <= kSlotCount; ++slot) {
     SlotTexts texts{slot, window.FolderText(slot), window.ShellText(slot)};
-    // A slot whose earlier work goes on sits this tick out, as does one
-    // set to the folder of such a slot: missed ticks are not made up.
-    if (state.runner.Busy(slot, texts.folder)) continue;
-    const std::string folder = texts.folder;
+    std::string folder = texts.folder;
     std::atomic<bool>& temp_owed = state.temp_owed[slot];
-    state.runner.Run(
-        slot, folder, kTick,
-        [&platform, &global, &temp_owed, texts = std::move(texts)] {
-          RunSlot(platform, global, texts, temp_owed);
-        },
-        deadline);
+    steps.push_back({slot, std::move(folder),
+                     [&platform, &global, &temp_owed, texts = std::move(texts)] {
+                       RunSlot(platform, global, texts, temp_owed);
+                     }});
   }
+  state.runner.Run(std::move(steps), kTick, deadline);
 }
 
 }  // namespace quillbeck

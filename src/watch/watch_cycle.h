@@ -5,16 +5,15 @@
 // folder's Temp subfolder, deleted from the folder, and the slot's command is
 // started, once per file.
 //
-// The window's thread reads a slot's folder and command texts when the
-// slot's turn comes (an edit counts from the next tick on) and hands the
-// slot's work, with its own copy of them, to the slot's thread
-// (slot_runner.h). It waits for that work at most until half a second after
-// the tick began: in normal running each slot's work ends long before, so
-// the slots work one after the other, in order, as on one thread. Work that
-// takes longer goes on by itself and its slot, and any slot of the same
-// folder, sits the next ticks out until it ends. The first failure that
-// ends in time ends the tick (the caller's trap takes it); a late one waits
-// in the runner for the window's thread.
+// The window's thread reads the slots' folder and command texts (an edit
+// counts from the next tick on) and hands the slots' work, each with its own
+// copy of them, to the runner (slot_runner.h), waiting for it at most until
+// half a second after the tick began: in normal running the slots work one
+// after the other, in order, and end long before. Work that takes longer
+// goes on by itself, and its slot, and any slot of the same folder, sits
+// the next ticks out until it ends. The first failure that ends in time
+// ends the tick (the caller's trap takes it); a late one waits in the runner
+// for the window's thread.
 #pragma once
 
 #include <array>

@@ -67,8 +67,10 @@ class QtWindowTest : public ::testing::Test {
   FixedClock clock;
   FixedTimeStamps time_stamps;
   FakeSingleInstance single_instance;
+  RecordingSystemLog system_log;
   Platform platform{*fs,         *profile,        *launcher,      clock,
-                    time_stamps, single_instance, install.Path(), install.Path()};
+                    time_stamps, single_instance, install.Path(), install.Path(),
+                    "",          system_log};
   QIcon icon = qtui::ProgramIcon();
   RecordingPresenter boxes;
   ScriptedTray tray{icon};

@@ -218,6 +218,7 @@ TEST_F(TrayTest, SessionEndIsLetThroughWhileOtherClosesHide) {
   EXPECT_EQ(status, 0);
   EXPECT_FALSE(window.isVisible());
   EXPECT_EQ(ended, 0) << "the session's end is no Close";
+  EXPECT_EQ(system_log.entries.back(), "information: Program ended");
 }
 
 }  // namespace

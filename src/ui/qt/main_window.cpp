@@ -282,7 +282,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == qApp && event->type() == QEvent::Quit) session_ending_ = true;
+  if (watched == qApp && event->type() == QEvent::Quit) {
+    session_ending_ = true;
+    if (form_ != nullptr) form_->SessionEnding();
+  }
   // Enter clicks the button that has the focus, as the dialog manager does in
   // the Windows window; no button is a default one, so Enter elsewhere (a text
   // box, the check box) does nothing. autoDefault would do the same, but

@@ -430,7 +430,10 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       // The session may end; the program ends with it (WM_ENDSESSION).
       return TRUE;
     case WM_ENDSESSION:
-      if (wparam != FALSE) EndImmediately();
+      if (wparam != FALSE) {
+        form_->SessionEnding();
+        EndImmediately();
+      }
       return 0;
     case WM_ACTIVATE:
       // The focus is the window's own business while it is inactive: keep
