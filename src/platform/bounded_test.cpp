@@ -3,21 +3,17 @@
 
 #include <condition_variable>
 #include <deque>
-#include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
 
 namespace quillbeck {
 
-using SteadyClock = std::chrono::steady_clock;
-
 struct BoundedTest::Pending {
   std::mutex mutex;
   std::condition_variable answered;
-  bool done = false;                  // guarded by mutex
-  bool result = false;                // guarded by mutex
-  SteadyClock::time_point finished;   // guarded by mutex
+  bool done = false;    // guarded by mutex
+  bool result = false;  // guarded by mutex
 };
 
 // The kept threads and the tests waiting for one. Each thread holds a share
@@ -86,7 +82,6 @@ std::shared_ptr<BoundedTest::Pending> BoundedTest::Start(const std::string& path
     std::lock_guard<std::mutex> pending_lock(pending->mutex);
     pending->done = true;
     pending->result = result;
-    pending->finished = SteadyClock::now();
     pending->answered.notify_all();
   };
   if (!Workers::Hand(workers_, run)) {
@@ -99,35 +94,28 @@ std::shared_ptr<BoundedTest::Pending> BoundedTest::Start(const std::string& path
 
 bool BoundedTest::operator()(const std::string& path) {
   std::unique_lock<std::mutex> lock(mutex_);
-  std::optional<bool> late_answer;
   if (const auto late = outstanding_.find(path); late != outstanding_.end()) {
+    bool answered = false;
     {
       std::lock_guard<std::mutex> pending_lock(late->second->mutex);
-      if (!late->second->done) return false;
-      if (SteadyClock::now() - late->second->finished <= kLateAnswerServes)
-        late_answer = late->second->result;
+      answered = late->second->done;
     }
-    // The erase may free the state with its mutex, which is no longer held
-    // by then.
+    // A late answer may be long stale: it only frees the path for a new
+    // test. The erase may free the state with its mutex, which is no longer
+    // held by then.
+    if (!answered) return false;
     outstanding_.erase(late);
   }
-  // The path is marked as tested before the wait, so a caller on another
-  // thread meanwhile gets the quick "no" rather than a second test.
-  const std::shared_ptr<Pending> pending = Start(path);
-  outstanding_.emplace(path, pending);
   lock.unlock();
+  const std::shared_ptr<Pending> pending = Start(path);
 
   std::unique_lock<std::mutex> pending_lock(pending->mutex);
-  if (pending->answered.wait_for(pending_lock, limit_, [&] { return pending->done; })) {
-    const bool result = pending->result;
-    pending_lock.unlock();
-    lock.lock();
-    if (const auto mine = outstanding_.find(path);
-        mine != outstanding_.end() && mine->second == pending)
-      outstanding_.erase(mine);
-    return result;
-  }
-  return late_answer.value_or(false);
+  if (pending->answered.wait_for(pending_lock, limit_, [&] { return pending->done; }))
+    return pending->result;
+  pending_lock.unlock();
+  lock.lock();
+  outstanding_.emplace(path, pending);
+  return false;
 }
 
 }  // namespace quillbeck

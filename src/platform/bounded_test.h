@@ -34,15 +34,8 @@ class BoundedTest {
   // operator()() is the test's answer for `path`, or false when it has not
   // answered within the limit. While a test of `path` that missed its limit
   // still runs, the answer is false at once and no second test is started,
-  // so a path never has more than one waiting test. Once that late test has
-  // answered, the next call starts a fresh one; if the fresh one is late in
-  // turn, the late answer stands in for it, so a share that always answers
-  // slowly is still seen (one call behind), while one that answers nothing
-  // is not.
+  // so a path never has more than one waiting test.
   bool operator()(const std::string& path);
-
-  // How old a late answer may be and still stand in for a fresh one.
-  static constexpr std::chrono::seconds kLateAnswerServes{5};
 
  private:
   struct Pending;

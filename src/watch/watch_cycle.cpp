@@ -43,12 +43,13 @@ void RunSlot(Platform& platform, Global& global, const SlotTexts& texts,
              std::atomic<bool>& temp_owed) {
   FileSystem& fs = platform.fs;
   const std::string separator = PathSeparator();
+  const std::string temp = TempOf(texts.folder);
   // The slot's own thread may wait for a share that answers slowly: the
   // window does not.
   if (!fs.FolderExistsNow(texts.folder)) return;
   global.Trace("Check folder: " + texts.folder);
   if (temp_owed) {
-    if (!fs.FolderExistsNow(TempOf(texts.folder))) fs.CreateFolder(TempOf(texts.folder));
+    if (!fs.FolderExistsNow(temp)) fs.CreateFolder(temp);
     temp_owed = false;
   }
   const std::vector<FileEntry> files = fs.Files(texts.folder);
@@ -65,16 +66,16 @@ void RunSlot(Platform& platform, Global& global, const SlotTexts& texts,
       // A copy cut short by a crash is cleared away before this slot's
       // Temp takes a new one, so a folder configured after start-up is
       // covered too.
-      fs.RemoveAbandonedCopies(TempOf(texts.folder));
+      fs.RemoveAbandonedCopies(temp);
       temp_swept = true;
     }
     global.Trace("File: " + file.Name);
     // A command that cannot start would cost the file: it stays where it
     // is, and the start's error is raised now.
     platform.launcher.Check(texts.shell);
-    global.Trace("Copy " + file.Name + " in " + texts.folder + separator + "Temp" + separator);
+    global.Trace("Copy " + file.Name + " in " + temp + separator);
     const std::optional<FileStamp> copied =
-        fs.CopyFile(file.Path, TempOf(texts.folder) + separator + file.Name, true);
+        fs.CopyFile(file.Path, temp + separator + file.Name, true);
     // A file on a share that is still changing is left for a later tick:
     // it is arriving, which is no fault.
     if (!copied) continue;
@@ -96,7 +97,7 @@ void RunWatchCycle(Platform& platform, Global& global, Window& window, WatchStat
   // lets it go, so these are the texts each slot's turn would have read.
   std::vector<SlotRunner::Step> steps;
   for (int slot = 1; slot <= kSlotCount; ++slot) {
-    SlotTexts texts{slot, window.FolderText(slot), window.ShellText(slot)};
+    SlotTexts texts{window.FolderText(slot), window.ShellText(slot)};
     std::string folder = texts.folder;
     std::atomic<bool>& temp_owed = state.temp_owed[slot];
     steps.push_back({slot, std::move(folder),

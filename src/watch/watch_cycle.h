@@ -42,7 +42,6 @@ struct WatchState {
 
 // One slot's texts, as the window showed them when its turn came.
 struct SlotTexts {
-  int slot = 0;
   std::string folder;
   std::string shell;
 };

@@ -129,30 +129,6 @@ std::wstring FolderOf(const std::wstring& path) {
   return L".";
 }
 
-void RefuseIfALink(HANDLE handle, const std::wstring& folder, const std::string& context);
-
-// OpenRealFolder() opens the folder a copy is written into, refusing one
-// that is a symbolic link, a junction or any other reparse point: the copy
-// would land wherever that points, possibly on its own source. The folder
-// is held without delete sharing until the copy is in place, so it cannot
-// be swapped for a link meanwhile.
-//
-// A mount point can be set on an empty folder through a handle that only
-// writes its attributes, which no sharing mode keeps out (and refusing write
-// sharing would refuse the copy's own rename into the folder). So the folder
-// is tested again once the temporary copy stands in it
-// (RefuseIfBecameALink): from then on it is not empty, and an empty folder
-// is the only kind that can turn into a junction in place.
-UniqueHandle OpenRealFolder(const std::wstring& folder, const std::string& context) {
-  UniqueHandle handle(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                  nullptr));
-  if (!handle.Valid()) RaiseLast(context);
-  RefuseIfALink(handle.Get(), folder, context);
-  return handle;
-}
-
 // RefuseIfALink() raises, naming the folder, when the folder open as
 // `handle` is a link, a junction or another reparse point.
 void RefuseIfALink(HANDLE handle, const std::wstring& folder, const std::string& context) {
@@ -169,6 +145,28 @@ void RefuseIfALink(HANDLE handle, const std::wstring& folder, const std::string&
                        "The folder is a link or junction, which is never written through: " +
                            win32::WideToUtf8(folder));
   }
+}
+
+// OpenRealFolder() opens the folder a copy is written into, refusing one
+// that is a symbolic link, a junction or any other reparse point: the copy
+// would land wherever that points, possibly on its own source. The folder
+// is held without delete sharing until the copy is in place, so it cannot
+// be swapped for a link meanwhile.
+//
+// A mount point can be set on an empty folder through a handle that only
+// writes its attributes, which no sharing mode keeps out (and refusing write
+// sharing would refuse the copy's own rename into the folder). So the folder
+// is tested again once the temporary copy stands in it
+// (RefuseIfALink): from then on it is not empty, and an empty folder
+// is the only kind that can turn into a junction in place.
+UniqueHandle OpenRealFolder(const std::wstring& folder, const std::string& context) {
+  UniqueHandle handle(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                  nullptr));
+  if (!handle.Valid()) RaiseLast(context);
+  RefuseIfALink(handle.Get(), folder, context);
+  return handle;
 }
 
 // OutOfSight() is true for a file on a network drive (a UNC path, or a
