@@ -79,6 +79,7 @@ class SlotWindow : public quillbeck::Window {
   void ServeOpenRequests(const std::string&) override {}
   void AskRunningCopyToOpen(const std::string&) override {}
   void EndImmediately() override {}
+  void Post(std::function<void()>) noexcept override {}
 
  private:
   std::string folder_;
@@ -231,7 +232,9 @@ double Tick(const std::string& work, const std::string& folder) {
   quillbeck::WatchState state;
   const Clock::time_point start = Clock::now();
   try {
-    quillbeck::RunWatchCycle(real.platform, real.global, window, state);
+    auto failures = quillbeck::RunWatchCycle(real.platform, real.global, window, state,
+                                             Clock::now() + quillbeck::kFolderWorkWait);
+    for (const auto& failure : failures) std::rethrow_exception(failure);
     // A tick's work that outlasts the window's wait goes on by itself: the
     // figure is the whole of it.
     state.runner.WaitIdle();

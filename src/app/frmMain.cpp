@@ -27,7 +27,11 @@ constexpr const char* kProgramEnded = "Program ended";
 }  // namespace
 
 frmMain::frmMain(Platform& platform, Window& window)
-    : platform_(platform), window_(window), global_(platform), trap_(global_, window) {}
+    : platform_(platform), window_(window), global_(platform), trap_(global_, window) {
+  // Called on the thread of the failed work: the report itself is made on
+  // the window's thread, at once, whether or not the timer runs.
+  watch_.runner.OnLateFailure([this] { window_.Post([this] { ReportLateFailures(); }); });
+}
 
 void frmMain::Form_Load() {
   bool ends_here = true;
@@ -71,24 +75,25 @@ void frmMain::Form_Load() {
     global_.Trace("Load Settings");
   });
 
+  // The folders may be on shares that do not answer: their work gets half
+  // a second in all, and goes on without the window if it needs longer.
+  // Until a slot's work has made Temp, the slot's ticks see to it.
+  std::vector<SlotRunner::Step> steps;
   for (std::int16_t slot = 1; slot <= kSlotCount; ++slot) {
     trap_.Run("Form_Load", [&] {
       window_.SetFolderText(slot, read(modINI::FolderKey(slot), ""));
       window_.SetShellText(slot, read(modINI::ShellKey(slot), ""));
-      // The folder may be on a share that does not answer: its work gets
-      // half a second, and goes on without the window if it needs longer.
-      // Until it has made Temp, the slot's ticks see to it.
-      const std::string folder = window_.FolderText(slot);
-      std::atomic<bool>& temp_owed = watch_.temp_owed[slot];
-      temp_owed = true;
-      std::vector<SlotRunner::Step> step;
-      step.push_back({slot, folder, [this, &temp_owed, folder] {
-                        PrepareFolder(platform_, folder);
-                        temp_owed = false;
-                      }});
-      watch_.runner.Run(std::move(step), "Form_Load", SlotRunner::Clock::now() + kFolderWorkWait);
     });
+    const std::string folder = window_.FolderText(slot);
+    std::atomic<bool>& temp_owed = watch_.temp_owed[slot];
+    temp_owed = true;
+    steps.push_back({slot, folder, [this, &temp_owed, folder] {
+                       PrepareFolder(platform_, folder);
+                       temp_owed = false;
+                     }});
   }
+  Trap("Form_Load", watch_.runner.Run(std::move(steps), "Form_Load",
+                                      SlotRunner::Clock::now() + kFolderWorkWait));
 
   trap_.Run("Form_Load", [&] {
     global_.Trace("Done");
@@ -143,11 +148,22 @@ void frmMain::cmdStart_Click() {
 void frmMain::chkDebug_Click() { global_.bDebug = window_.DebugChecked(); }
 
 void frmMain::tmrWork_Timer() {
-  trap_.Run("tmrWork_Timer", [&] { RunWatchCycle(platform_, global_, window_, watch_); });
-  // Slow work's failures are reported here, on the window's thread, each
-  // as its own error: none of them ends this tick's work.
+  std::vector<std::exception_ptr> failures;
+  trap_.Run("tmrWork_Timer", [&] {
+    failures = RunWatchCycle(platform_, global_, window_, watch_,
+                             SlotRunner::Clock::now() + kFolderWorkWait);
+  });
+  Trap("tmrWork_Timer", failures);
+}
+
+void frmMain::ReportLateFailures() {
   for (const SlotRunner::LateFailure& late : watch_.runner.TakeLateFailures())
-    trap_.Run(late.procedure, [&] { std::rethrow_exception(late.error); });
+    Trap(late.procedure, {late.error});
+}
+
+void frmMain::Trap(const char* procedure, const std::vector<std::exception_ptr>& failures) {
+  for (const std::exception_ptr& failure : failures)
+    trap_.Run(procedure, [&] { std::rethrow_exception(failure); });
 }
 
 void frmMain::Picture1_MouseMove(int mouse_message) {

@@ -6,7 +6,9 @@
 // every tick; the clicks; the tray notifications; every close request.
 #pragma once
 
+#include <exception>
 #include <memory>
+#include <vector>
 
 #include "log/Global.h"
 #include "log/error_trap.h"
@@ -42,8 +44,8 @@ class frmMain {
   // chkDebug_Click() runs when the user changes "Debug Log" (no trap).
   void chkDebug_Click();
 
-  // tmrWork_Timer() runs a tick (watch_cycle.h), then hands the failures of
-  // slow work that ended since the last tick to the trap.
+  // tmrWork_Timer() runs a tick (watch_cycle.h) and hands each failure of
+  // it to the trap.
   void tmrWork_Timer();
 
   // Picture1_MouseMove() takes a tray notification by its mouse message;
@@ -68,6 +70,11 @@ class frmMain {
 
  private:
   void EndProgram();
+  // ReportLateFailures() hands the failures of slow work that ended since
+  // to the trap; the window's thread is woken for it (Window::Post).
+  void ReportLateFailures();
+  // Trap() hands each of `failures` to the trap of `procedure`, in order.
+  void Trap(const char* procedure, const std::vector<std::exception_ptr>& failures);
 
   Platform& platform_;
   Window& window_;

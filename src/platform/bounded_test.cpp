@@ -2,9 +2,6 @@
 #include "platform/bounded_test.h"
 
 #include <condition_variable>
-#include <deque>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 namespace quillbeck {
@@ -16,56 +13,10 @@ struct BoundedTest::Pending {
   bool result = false;  // guarded by mutex
 };
 
-// The kept threads and the tests waiting for one. Each thread holds a share
-// of this, so one stuck in a test outlives the BoundedTest that started it.
-struct BoundedTest::Workers {
-  std::mutex mutex;
-  std::condition_variable work;
-  std::deque<std::function<void()>> jobs;  // guarded by mutex
-  int idle = 0;                            // threads waiting for a job; guarded by mutex
-  bool closing = false;                    // guarded by mutex
-
-  static void Serve(const std::shared_ptr<Workers>& self) {
-    std::unique_lock<std::mutex> lock(self->mutex);
-    for (;;) {
-      ++self->idle;
-      self->work.wait(lock, [&] { return self->closing || !self->jobs.empty(); });
-      --self->idle;
-      if (self->jobs.empty()) return;  // closing, nothing left to do
-      std::function<void()> job = std::move(self->jobs.front());
-      self->jobs.pop_front();
-      lock.unlock();
-      job();
-      job = nullptr;
-      lock.lock();
-    }
-  }
-
-  // Hand() gives `job` to a kept thread, making one when none is free;
-  // false when no thread could be made.
-  static bool Hand(const std::shared_ptr<Workers>& self, std::function<void()> job) {
-    std::lock_guard<std::mutex> lock(self->mutex);
-    if (self->idle <= static_cast<int>(self->jobs.size())) {
-      try {
-        std::thread([self] { Serve(self); }).detach();
-      } catch (const std::system_error&) {
-        return false;
-      }
-    }
-    self->jobs.push_back(std::move(job));
-    self->work.notify_one();
-    return true;
-  }
-};
-
 BoundedTest::BoundedTest(Test test, std::chrono::milliseconds limit)
-    : test_(std::move(test)), limit_(limit), workers_(std::make_shared<Workers>()) {}
+    : test_(std::move(test)), limit_(limit) {}
 
-BoundedTest::~BoundedTest() {
-  std::lock_guard<std::mutex> lock(workers_->mutex);
-  workers_->closing = true;
-  workers_->work.notify_all();
-}
+BoundedTest::~BoundedTest() = default;
 
 std::shared_ptr<BoundedTest::Pending> BoundedTest::Start(const std::string& path) {
   auto pending = std::make_shared<Pending>();
@@ -84,7 +35,7 @@ std::shared_ptr<BoundedTest::Pending> BoundedTest::Start(const std::string& path
     pending->result = result;
     pending->answered.notify_all();
   };
-  if (!Workers::Hand(workers_, run)) {
+  if (!threads_.Hand(run)) {
     // No thread to be had: the test is made here, unbounded, rather than
     // not at all.
     run();

@@ -4,10 +4,9 @@
 // the test runs on a thread kept for such tests, and the caller waits for it
 // no longer than a set time.
 //
-// Threads are kept, not made per test: a test is handed to one that waits
-// for work, and a new one is made only while every kept thread is busy (a
-// thread stuck on a share that never answers stays with its test). Any
-// thread may call, several at once.
+// The tests run on kept threads (kept_threads.h), left behind when this
+// object goes, so a test stuck on a share never holds its caller. Any thread
+// may call, several at once.
 #pragma once
 
 #include <chrono>
@@ -16,6 +15,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+
+#include "platform/kept_threads.h"
 
 namespace quillbeck {
 
@@ -39,13 +40,12 @@ class BoundedTest {
 
  private:
   struct Pending;
-  struct Workers;
 
   std::shared_ptr<Pending> Start(const std::string& path);
 
   Test test_;
   std::chrono::milliseconds limit_;
-  std::shared_ptr<Workers> workers_;
+  KeptThreads threads_{KeptThreads::OnClose::kLeave};
   std::mutex mutex_;
   std::map<std::string, std::shared_ptr<Pending>> outstanding_;  // guarded by mutex_
 };

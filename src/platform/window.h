@@ -1,12 +1,14 @@
 // The window seam: frmMain's controls, timer, visibility, message boxes,
 // tray icon and the immediate end, as the event procedures see them.
 //
-// The Qt window and the Win32 window implement it; tests use a fake. Texts
+// Only the window's thread calls it, except Post(). The Qt window and the
+// Win32 window implement it; tests use a fake. Texts
 // are UTF-8. Slots are numbered 1 to kSlotCount. Setting a control from here never
 // raises that control's event: the core runs chkDebug_Click itself where a
 // change of the check box calls for it.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace quillbeck {
@@ -71,9 +73,15 @@ class Window {
   // do what "Open" does. Never raises and never waits for the answer.
   virtual void AskRunningCopyToOpen(const std::string& settings_folder) = 0;
 
-  // EndImmediately() ends the program at once: no event procedure runs
-  // after it. A fake records the call and returns.
+  // EndImmediately() ends the program at once, whatever work of the slots
+  // is still under way: no event procedure runs after it, and nothing waits
+  // for that work. A fake records the call and returns.
   virtual void EndImmediately() = 0;
+
+  // Post() has `task` run on the window's thread soon, between its events,
+  // also while the timer is off. Unlike every other call here, any thread
+  // may make it; it never raises and never waits.
+  virtual void Post(std::function<void()> task) noexcept = 0;
 };
 
 }  // namespace quillbeck

@@ -1,6 +1,6 @@
 #include "watch/slot_runner.h"
 
-#include <system_error>
+#include <algorithm>
 #include <utility>
 
 namespace quillbeck {
@@ -23,68 +23,48 @@ bool SameFolder(const std::string& a, const std::string& b) {
 struct SlotRunner::Batch {
   std::vector<Step> steps;
   const char* procedure = "";
-  std::size_t next = 0;       // the next step to begin
-  bool waited_for = true;     // the window's thread waits for it
-  bool handed_on = false;     // the steps not begun went to other threads
+  std::size_t next = 0;    // the next step to begin
+  bool waited_for = true;  // the window's thread waits for it
+  bool handed_on = false;  // the steps not begun went to other threads
   bool ended = false;
-  std::exception_ptr failure;  // for the waiting caller
+  std::vector<std::exception_ptr> failures;  // for the waiting caller
 };
 
-SlotRunner::~SlotRunner() {
-  std::vector<std::thread> threads;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    closing_ = true;
-    threads.swap(threads_);
-  }
-  work_.notify_all();
-  for (std::thread& thread : threads) thread.join();
+SlotRunner::~SlotRunner() = default;
+
+bool SlotRunner::BusyLocked(const std::string& folder) const {
+  return std::any_of(busy_.begin(), busy_.end(),
+                     [&](const std::string& busy) { return SameFolder(busy, folder); });
 }
 
-bool SlotRunner::BusyLocked(int slot, const std::string& folder) const {
-  for (int other = 1; other <= kSlotCount; ++other)
-    if (busy_[other] && (other == slot || SameFolder(busy_folder_[other], folder))) return true;
+bool SlotRunner::Hand(const std::shared_ptr<Batch>& batch) {
+  // Counted before the thread may end it.
+  ++unfinished_;
+  if (threads_.Hand([this, batch] { RunBatch(*batch); })) return true;
+  --unfinished_;
   return false;
 }
 
-bool SlotRunner::Queue(std::shared_ptr<Batch> batch) {
-  if (idle_ <= static_cast<int>(queue_.size())) {
-    try {
-      threads_.emplace_back([this] { Serve(); });
-    } catch (const std::system_error&) {
-      return false;
-    }
-  }
-  ++unfinished_;
-  queue_.push_back(std::move(batch));
-  return true;
-}
-
-void SlotRunner::Run(std::vector<Step> steps, const char* procedure, Clock::time_point deadline) {
+std::vector<std::exception_ptr> SlotRunner::Run(std::vector<Step> steps, const char* procedure,
+                                                Clock::time_point deadline) {
+  last_deadline_ = deadline;
   auto batch = std::make_shared<Batch>();
   batch->steps = std::move(steps);
   batch->procedure = procedure;
   std::unique_lock<std::mutex> lock(mutex_);
-  if (!Queue(batch)) {
+  if (!Hand(batch)) {
     // No thread to be had: the steps are done here, unbounded, rather than
     // not at all.
     ++unfinished_;
-    RunBatch(*batch, lock);
-  } else {
-    // Woken after the lock is let go, the thread does not wake only to wait
-    // for the lock.
     lock.unlock();
-    work_.notify_one();
+    RunBatch(*batch);
     lock.lock();
+  } else {
     finished_.wait_until(lock, deadline, [&] { return batch->ended; });
   }
   batch->waited_for = false;
-  if (batch->ended) {
-    const std::exception_ptr failure = std::exchange(batch->failure, nullptr);
-    lock.unlock();
-    if (failure) std::rethrow_exception(failure);
-    return;
-  }
+  std::vector<std::exception_ptr> failures = std::exchange(batch->failures, {});
+  if (batch->ended) return failures;
   // The step in progress keeps its thread; each step not begun goes on by
   // itself, so that none waits for the slow one or for another.
   batch->handed_on = true;
@@ -93,20 +73,19 @@ void SlotRunner::Run(std::vector<Step> steps, const char* procedure, Clock::time
     single->steps.push_back(std::move(batch->steps[i]));
     single->procedure = procedure;
     single->waited_for = false;
-    if (!Queue(single)) break;  // no thread: those steps wait for the next tick
+    if (!Hand(single)) break;  // no thread: those steps wait for the next tick
   }
-  lock.unlock();
-  work_.notify_all();
+  return failures;
 }
 
-void SlotRunner::RunBatch(Batch& batch, std::unique_lock<std::mutex>& lock) {
+void SlotRunner::RunBatch(Batch& batch) {
+  std::unique_lock<std::mutex> lock(mutex_);
   while (!batch.handed_on && batch.next < batch.steps.size()) {
     Step& step = batch.steps[batch.next++];
-    // A slot whose earlier work goes on sits this turn out, as does one set
-    // to the folder of such a slot: missed ticks are not made up.
-    if (BusyLocked(step.slot, step.folder)) continue;
-    busy_[step.slot] = true;
-    busy_folder_[step.slot] = step.folder;
+    // A folder whose earlier work goes on sits this turn out: missed ticks
+    // are not made up.
+    if (BusyLocked(step.folder)) continue;
+    busy_.push_back(step.folder);
     Work work = std::move(step.work);
     lock.unlock();
     std::exception_ptr failure;
@@ -115,37 +94,26 @@ void SlotRunner::RunBatch(Batch& batch, std::unique_lock<std::mutex>& lock) {
     } catch (...) {
       failure = std::current_exception();
     }
-    // The work's own copies of the texts go before the slot counts as free.
+    // The work's own copies of the texts go before the folder counts as free.
     work = nullptr;
     lock.lock();
-    busy_[step.slot] = false;
-    if (failure) {
-      // The first failure ends the steps not begun, as it ends a tick.
-      if (batch.waited_for)
-        batch.failure = failure;
-      else
-        late_.push_back({batch.procedure, failure});
-      break;
+    busy_.erase(std::find(busy_.begin(), busy_.end(), step.folder));
+    if (!failure) continue;
+    if (batch.waited_for) {
+      batch.failures.push_back(failure);
+      continue;
+    }
+    late_.push_back({batch.procedure, failure});
+    if (wake_) {
+      lock.unlock();
+      wake_();
+      lock.lock();
     }
   }
   batch.ended = true;
   --unfinished_;
-  lock.unlock();
+  // Told under the lock: a waiter that wakes may end the runner at once.
   finished_.notify_all();
-  lock.lock();
-}
-
-void SlotRunner::Serve() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  for (;;) {
-    ++idle_;
-    work_.wait(lock, [&] { return closing_ || !queue_.empty(); });
-    --idle_;
-    if (queue_.empty()) return;  // the runner goes, nothing left to do
-    const std::shared_ptr<Batch> batch = std::move(queue_.front());
-    queue_.pop_front();
-    RunBatch(*batch, lock);
-  }
 }
 
 void SlotRunner::WaitIdle() {

@@ -48,10 +48,6 @@ void RunSlot(Platform& platform, Global& global, const SlotTexts& texts,
   // window does not.
   if (!fs.FolderExistsNow(texts.folder)) return;
   global.Trace("Check folder: " + texts.folder);
-  if (temp_owed) {
-    if (!fs.FolderExistsNow(temp)) fs.CreateFolder(temp);
-    temp_owed = false;
-  }
   const std::vector<FileEntry> files = fs.Files(texts.folder);
   bool temp_swept = false;
   for (const FileEntry& file : files) {
@@ -63,6 +59,12 @@ void RunSlot(Platform& platform, Global& global, const SlotTexts& texts,
       continue;
     }
     if (!temp_swept) {
+      // A Temp start-up could not make is made now that it is needed: an
+      // idle slot stays quiet, and a failure here is this slot's alone.
+      if (temp_owed) {
+        if (!fs.FolderExistsNow(temp)) fs.CreateFolder(temp);
+        temp_owed = false;
+      }
       // A copy cut short by a crash is cleared away before this slot's
       // Temp takes a new one, so a folder configured after start-up is
       // covered too.
@@ -89,9 +91,10 @@ void RunSlot(Platform& platform, Global& global, const SlotTexts& texts,
   }
 }
 
-void RunWatchCycle(Platform& platform, Global& global, Window& window, WatchState& state) {
+std::vector<std::exception_ptr> RunWatchCycle(Platform& platform, Global& global, Window& window,
+                                              WatchState& state,
+                                              SlotRunner::Clock::time_point deadline) {
   global.Trace("Timer started");
-  const SlotRunner::Clock::time_point deadline = SlotRunner::Clock::now() + kFolderWorkWait;
   // Each slot's texts are read here, on the window's thread, and its work
   // gets its own copy. The window's thread takes no input until the tick
   // lets it go, so these are the texts each slot's turn would have read.
@@ -100,12 +103,12 @@ void RunWatchCycle(Platform& platform, Global& global, Window& window, WatchStat
     SlotTexts texts{window.FolderText(slot), window.ShellText(slot)};
     std::string folder = texts.folder;
     std::atomic<bool>& temp_owed = state.temp_owed[slot];
-    steps.push_back({slot, std::move(folder),
-                     [&platform, &global, &temp_owed, texts = std::move(texts)] {
-                       RunSlot(platform, global, texts, temp_owed);
-                     }});
+    steps.push_back(
+        {slot, std::move(folder), [&platform, &global, &temp_owed, texts = std::move(texts)] {
+           RunSlot(platform, global, texts, temp_owed);
+         }});
   }
-  state.runner.Run(std::move(steps), kTick, deadline);
+  return state.runner.Run(std::move(steps), kTick, deadline);
 }
 
 }  // namespace quillbeck

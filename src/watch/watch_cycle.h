@@ -8,18 +8,20 @@
 // The window's thread reads the slots' folder and command texts (an edit
 // counts from the next tick on) and hands the slots' work, each with its own
 // copy of them, to the runner (slot_runner.h), waiting for it at most until
-// half a second after the tick began: in normal running the slots work one
-// after the other, in order, and end long before. Work that takes longer
-// goes on by itself, and its slot, and any slot of the same folder, sits
-// the next ticks out until it ends. The first failure that ends in time
-// ends the tick (the caller's trap takes it); a late one waits in the runner
-// for the window's thread.
+// a deadline half a second after the tick began: in normal running the
+// slots work one after the other, in order, and end long before. Work that
+// takes longer goes on by itself, and its folder sits the next ticks out
+// until it ends. A failure ends its own slot's turn: the later slots still
+// work in the same tick, and the caller's trap takes each failure that
+// ended in time; a late one waits in the runner for the window's thread.
 #pragma once
 
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <exception>
 #include <string>
+#include <vector>
 
 #include "log/Global.h"
 #include "platform/platform.h"
@@ -36,7 +38,7 @@ inline constexpr std::chrono::milliseconds kFolderWorkWait{500};
 struct WatchState {
   SlotRunner runner;
   // A slot whose Temp start-up could not make (in time, or at all) owes
-  // it: its tick makes it once its folder is found.
+  // it: its tick makes it once the slot has a file to copy.
   std::array<std::atomic<bool>, kSlotCount + 1> temp_owed{};
 };
 
@@ -46,9 +48,11 @@ struct SlotTexts {
   std::string shell;
 };
 
-// RunWatchCycle() does one tick's work; raises on the first failure that
-// ends in time.
-void RunWatchCycle(Platform& platform, Global& global, Window& window, WatchState& state);
+// RunWatchCycle() does one tick's work, waiting for it until `deadline`,
+// and returns the failures that ended by then, in slot order.
+std::vector<std::exception_ptr> RunWatchCycle(Platform& platform, Global& global, Window& window,
+                                              WatchState& state,
+                                              SlotRunner::Clock::time_point deadline);
 
 // RunSlot() is one slot's work of a tick, on whatever thread runs it.
 void RunSlot(Platform& platform, Global& global, const SlotTexts& texts,

@@ -128,11 +128,22 @@ TEST_F(StartupTest, FileNamedTempIsReportedAndEverySlotStillLoadsAndIsWatched) {
   ASSERT_EQ(ErrorLines().size(), 1u);
   EXPECT_NE(ErrorLines()[0].find(" - Form_Load"), std::string::npos);
 
-  // Once the way is clear, the slot's next tick makes its Temp and works.
-  std::filesystem::remove(blocked + PathSeparator() + "Temp");
+  // Idle, the slot is quiet; with a file waiting, its failure is its own
+  // and the next slot still works in the same tick.
   const std::string record = data.Join("record.txt");
   window.shell[2] = Command(record, "two");
+  window.shell[3] = Command(record, "three");
+  form.tmrWork_Timer();
+  form.tmrWork_Timer();
+  EXPECT_EQ(window.boxes.size(), 1u);
   WriteFile(blocked + PathSeparator() + "x.GDT", "x");
+  WriteFile(third + PathSeparator() + "y.GDT", "y");
+  form.tmrWork_Timer();
+  EXPECT_EQ(ErrorLines().size(), 2u);
+  EXPECT_EQ(ReadFile(third + PathSeparator() + "Temp" + PathSeparator() + "y.GDT"), "y");
+
+  // Once the way is clear, the slot's next tick makes its Temp and works.
+  std::filesystem::remove(blocked + PathSeparator() + "Temp");
   form.tmrWork_Timer();
   EXPECT_EQ(ReadFile(blocked + PathSeparator() + "Temp" + PathSeparator() + "x.GDT"), "x");
 }
@@ -186,8 +197,8 @@ TEST_F(StartupTest, ValuesOfAnyLengthComeBackWhole) {
   // A Windows command line may be 32,767 characters long.
   std::string long_command = "run";
   for (int i = 0; long_command.size() < 33000; ++i) long_command += " argument" + std::to_string(i);
-  WriteFile(SettingsPath(), "[Quillbeck]\r\nShell 4=" + long_command + "\r\nFolder 4=" +
-                                std::string(255, 'f') + "\r\n");
+  WriteFile(SettingsPath(), "[Quillbeck]\r\nShell 4=" + long_command +
+                                "\r\nFolder 4=" + std::string(255, 'f') + "\r\n");
   form.Form_Load();
   EXPECT_EQ(window.shell[4], long_command);
   EXPECT_EQ(window.folder[4], std::string(255, 'f'));

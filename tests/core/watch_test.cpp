@@ -1,4 +1,5 @@
 // The watch cycle over real folders and real started processes.
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -174,37 +175,58 @@ TEST_F(WatchTest, ReplacesAFileOfTheSameNameInTempEvenWhenReadOnly) {
   EXPECT_FALSE(Exists(In(folder, "same.GDT"))) << "a read-only file is deleted as well";
 }
 
-TEST_F(WatchTest, MissingTempStopsEveryTickAtTheCopyAndLaterSlotsWait) {
-  const std::string no_temp = data.Make("no-temp");
+// A slot that fails at every tick ends only its own turn: the next slot's
+// files move in the same tick, and each tick's failure is logged once.
+struct LastingFailure {
+  const char* name;
+  bool temp;            // the folder has its Temp
+  const char* command;  // slot 1's command
+};
+
+class LastingFailureTest : public WatchTest,
+                           public ::testing::WithParamInterface<LastingFailure> {};
+
+TEST_P(LastingFailureTest, HoldsOnlyItsOwnSlotTickAfterTick) {
+  const std::string stuck = GetParam().temp ? Watched("stuck") : data.Make("stuck");
   const std::string later = Watched("later");
-  window.folder[1] = no_temp;
-  window.shell[1] = Command(record, "never");
+  window.folder[1] = stuck;
+  window.shell[1] = GetParam().command;
   window.folder[2] = later;
   window.shell[2] = Command(record, "later");
-  WriteFile(In(no_temp, "stuck.GDT"), "stuck");
-  WriteFile(In(later, "waiting.GDT"), "waiting");
+  WriteFile(In(stuck, "stuck.GDT"), "stuck");
   // Ticks go on while the first box is open; they log but show no box.
-  window.while_box_open = [&] {
-    form.tmrWork_Timer();
-    form.tmrWork_Timer();
-  };
+  window.while_box_open = [&] { form.tmrWork_Timer(); };
 
-  form.tmrWork_Timer();
+  for (int tick = 1; tick <= 3; ++tick) {
+    const std::string name = std::to_string(tick) + ".GDT";
+    WriteFile(In(later, name), name);
+    form.tmrWork_Timer();
+    EXPECT_EQ(ReadFile(TempOf(later, name)), name) << "tick " << tick;
+  }
 
-  EXPECT_EQ(window.boxes.size(), 1u);
-  ASSERT_EQ(ErrorLines().size(), 3u);
+  EXPECT_EQ(window.boxes.size(), 3u);
+  ASSERT_EQ(ErrorLines().size(), 4u);
   for (const std::string& line : ErrorLines())
     EXPECT_NE(line.find(" - tmrWork_Timer"), std::string::npos) << line;
-  EXPECT_EQ(ReadFile(In(no_temp, "stuck.GDT")), "stuck");
-  EXPECT_TRUE(Exists(In(later, "waiting.GDT")));
+  EXPECT_EQ(ReadFile(In(stuck, "stuck.GDT")), "stuck");
   EXPECT_TRUE(window.timer_enabled);
   // No partial copy is left where Temp would be, nor a stray temporary file.
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(no_temp),
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(stuck),
                           std::filesystem::directory_iterator()),
-            1);
+            GetParam().temp ? 2 : 1);
 }
 
-TEST_F(WatchTest, UnstartableCommandEndsTheTickAndCostsAFileOnlyWhenNotSeenBefore) {
+INSTANTIATE_TEST_SUITE_P(Failures, LastingFailureTest,
+                         ::testing::Values(LastingFailure{"NoTemp", false, "true"},
+                                           LastingFailure{"EmptyCommand", true, ""}
+#ifndef _WIN32
+                                           ,
+                                           LastingFailure{"UnclosedQuote", true, "'unclosed"}
+#endif
+                                           ),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(WatchTest, UnstartableCommandCostsAFileOnlyWhenNotSeenBefore) {
   // A command seen not to start keeps every file where it is; one whose
   // program is missing is found only when started, after one file moved.
   struct Row {
@@ -235,10 +257,11 @@ TEST_F(WatchTest, UnstartableCommandEndsTheTickAndCostsAFileOnlyWhenNotSeenBefor
 }
 
 // A folder that stops answering in the middle of its slot's work holds
-// neither the window nor the other slots; its slot, and a slot of the same
-// folder, sit out the ticks until it answers, and its work then ends as it
-// always does, its failure reaching the trap.
-TEST_F(WatchTest, AFrozenFolderHoldsOnlyItsOwnSlots) {
+// neither the window, for longer than the tick's wait, nor the other slots,
+// nor its own slot once pointed elsewhere; a slot of the same folder sits
+// the ticks out until it answers, and its work then ends as it always
+// does, its failure reaching the trap at once, also while stopped.
+TEST_F(WatchTest, AFrozenFolderHoldsOnlyItsOwnWork) {
   GateFileSystem gate(*fs);
   Platform gated{gate,        *profile,        *launcher,      clock,
                  time_stamps, single_instance, install.Path(), install.Path()};
@@ -259,18 +282,27 @@ TEST_F(WatchTest, AFrozenFolderHoldsOnlyItsOwnSlots) {
   WriteFile(In(frozen, "f.GDT"), "f");
 
   WriteFile(In(local, "1.GDT"), "1");
+  const SlotRunner::Clock::time_point began = SlotRunner::Clock::now();
   gated_form.tmrWork_Timer();
+  EXPECT_LT(gated_form.watch().runner.LastDeadline(), began + 2 * kFolderWorkWait);
   EXPECT_EQ(RecordedLines(record, 1), std::vector<std::string>{"local"});
+  const std::string elsewhere = Watched("elsewhere");
+  window.folder[1] = elsewhere;
+  WriteFile(In(elsewhere, "e.GDT"), "e");
   WriteFile(In(local, "2.GDT"), "2");
   gated_form.tmrWork_Timer();
-  EXPECT_EQ(RecordedLines(record, 2), std::vector<std::string>(2, "local"));
-  EXPECT_EQ(gate.gated_listings, 1) << "a busy slot, and one of its folder, sit the tick out";
+  std::vector<std::string> started = RecordedLines(record, 3);
+  std::sort(started.begin(), started.end());
+  EXPECT_EQ(started, (std::vector<std::string>{"frozen", "local", "local"}));
+  EXPECT_EQ(gate.gated_listings, 1) << "work of a busy folder sits the tick out";
   EXPECT_TRUE(window.boxes.empty());
 
+  gated_form.cmdStart_Click();
+  ASSERT_FALSE(window.timer_enabled);
   gate.Open();
   gated_form.watch().runner.WaitIdle();
-  gated_form.tmrWork_Timer();
-  ASSERT_GE(window.boxes.size(), 1u) << "the late failure reaches the trap";
+  EXPECT_EQ(window.RunPosted(), 1) << "the window's thread is woken for the late failure";
+  ASSERT_EQ(window.boxes.size(), 1u);
   EXPECT_NE(ErrorLines().at(0).find(" - tmrWork_Timer"), std::string::npos);
   EXPECT_EQ(ReadFile(In(frozen, "f.GDT")), "f");
 }

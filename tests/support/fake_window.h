@@ -4,6 +4,7 @@
 
 #include <array>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,23 @@ struct FakeWindow : Window {
     return tray_choice;
   }
   void EndImmediately() override { ended = true; }
+  // Post() keeps the task for RunPosted(), which runs what was posted, as
+  // the window's event loop would.
+  void Post(std::function<void()> task) noexcept override {
+    std::lock_guard<std::mutex> lock(posted_mutex);
+    posted.push_back(std::move(task));
+  }
+  int RunPosted() {
+    std::vector<std::function<void()>> tasks;
+    {
+      std::lock_guard<std::mutex> lock(posted_mutex);
+      tasks.swap(posted);
+    }
+    for (auto& task : tasks) task();
+    return static_cast<int>(tasks.size());
+  }
+  std::mutex posted_mutex;
+  std::vector<std::function<void()>> posted;  // guarded by posted_mutex
 };
 
 }  // namespace quillbeck::testing

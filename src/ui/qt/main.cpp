@@ -1,6 +1,7 @@
 // quillbeck: the Linux desktop program. Builds the platform services and the
 // Qt window, runs the start-up sequence before the window is shown, then
-// hands over to Qt's event loop. Arguments are not read.
+// hands over to Qt's event loop, and ends the process at once when that
+// returns. Arguments are not read.
 #include <QApplication>
 
 #include "app/frmMain.h"
@@ -28,5 +29,9 @@ int main(int argc, char** argv) {
   form.Form_Load();
   window.FocusFirst();
   window.show();
-  return QApplication::exec();
+  QApplication::exec();
+  // The desktop session has ended. The process ends here and now, as
+  // "Close" ends it: nothing waits for a slot's work still stuck on a share,
+  // and the single-instance lock goes only with the process.
+  window.EndImmediately();
 }

@@ -266,6 +266,15 @@ void MainWindow::EndImmediately() {
   end_process_();
 }
 
+void MainWindow::Post(std::function<void()> task) noexcept {
+  try {
+    // Queued to this object, so it runs on the window's thread whichever
+    // thread posts it.
+    QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+  } catch (...) {
+  }
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
   // The end of the desktop session is not refused: the program ends with it.
   if (session_ending_ || qApp->isSavingSession() || form_ == nullptr) {

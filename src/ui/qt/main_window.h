@@ -76,6 +76,7 @@ class MainWindow : public QWidget, public Window {
   void ServeOpenRequests(const std::string& settings_folder) override;
   void AskRunningCopyToOpen(const std::string& settings_folder) override;
   void EndImmediately() override;
+  void Post(std::function<void()> task) noexcept override;
 
   // Controls, for the program's start and for tests.
   QPushButton& cmdStart() const { return Find<QPushButton>(ui::ControlName::kCmdStart); }

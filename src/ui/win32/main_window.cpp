@@ -385,6 +385,26 @@ void MainWindow::EndImmediately() {
   ExitProcess(0);
 }
 
+void MainWindow::Post(std::function<void()> task) noexcept {
+  try {
+    {
+      std::lock_guard<std::mutex> lock(posted_mutex_);
+      posted_.push_back(std::move(task));
+    }
+    PostMessageW(window_, kRunPosted, 0, 0);
+  } catch (...) {
+  }
+}
+
+void MainWindow::RunPosted() {
+  std::vector<std::function<void()>> tasks;
+  {
+    std::lock_guard<std::mutex> lock(posted_mutex_);
+    tasks.swap(posted_);
+  }
+  for (std::function<void()>& task : tasks) task();
+}
+
 LRESULT CALLBACK MainWindow::Procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_NCCREATE) {
     auto* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
@@ -413,6 +433,7 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     return 0;
   }
   switch (message) {
+    case kRunPosted: RunPosted(); return 0;
     case WM_COMMAND:
       OnCommand(LOWORD(wparam), HIWORD(wparam), reinterpret_cast<HWND>(lparam));
       return 0;

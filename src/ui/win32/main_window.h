@@ -9,7 +9,10 @@
 #include <windows.h>
 
 #include <array>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "ui/win32/control_ids.h"
 #include "ui/win32/tray_icon.h"
@@ -74,8 +77,13 @@ class MainWindow : public Window {
   void ServeOpenRequests(const std::string& settings_folder) override;
   void AskRunningCopyToOpen(const std::string& settings_folder) override;
   void EndImmediately() override;
+  void Post(std::function<void()> task) noexcept override;
 
  private:
+  // The message that has the posted tasks run on the window's thread.
+  static constexpr UINT kRunPosted = WM_APP + 1;
+  void RunPosted();
+
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
   void OnCommand(int id, int code, HWND control);
@@ -113,6 +121,8 @@ class MainWindow : public Window {
   HICON picture_icon_ = nullptr;
   HICON tray_image_ = nullptr;
   TrayIcon tray_;
+  std::mutex posted_mutex_;
+  std::vector<std::function<void()>> posted_;  // guarded by posted_mutex_
 };
 
 }  // namespace quillbeck::win32
