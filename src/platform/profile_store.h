@@ -36,9 +36,17 @@ class ProfileStore {
   // takes at most size - 1 of them, the rest is left as it was) and returns
   // how many characters it placed. A missing file, section or key places the
   // default instead, cut the same way. Never raises.
+  //
+  // With `cut`, it also says whether the text may go on beyond what it
+  // placed: false only when what it placed is the whole text. On Linux this
+  // is exact (a cut that keeps a UTF-8 character whole may place fewer than
+  // size - 1 bytes); on Windows it is true whenever the system's count, in
+  // code-page characters, leaves the buffer full, since the profile API
+  // tells a cut value from one that just fills the buffer by nothing else.
   virtual std::uint32_t GetString(const std::string& section, const std::string& key,
                                   const std::string& default_value, std::string& buffer,
-                                  std::uint32_t size, const std::string& path) = 0;
+                                  std::uint32_t size, const std::string& path,
+                                  bool* cut = nullptr) = 0;
 
   // CheckValue() raises RuntimeError, naming `key`, when no form of `value`
   // in the file would read back as `value`: a line break or a zero anywhere,

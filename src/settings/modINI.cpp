@@ -22,13 +22,14 @@ std::string SettingsPath(const std::string& settings_folder) {
 
 namespace {
 
-// ReadIntoBuffer() is what ReadINI() reads with a buffer of `size`, and
-// `placed`, how many characters the store placed.
+// ReadIntoBuffer() is what ReadINI() reads with a buffer of `size`; `cut`
+// says whether the store may have cut the value short.
 std::string ReadIntoBuffer(ProfileStore& store, const std::string& section, const std::string& key,
                            const std::string& default_value, const std::string& path,
-                           std::uint32_t size, std::uint32_t& placed) {
+                           std::uint32_t size, bool* cut) {
   std::string buffer(size, ' ');
-  placed = store.GetString(section, key, default_value, buffer, size, path);
+  const std::uint32_t placed =
+      store.GetString(section, key, default_value, buffer, size, path, cut);
   return buffer.substr(0, placed);
 }
 
@@ -38,26 +39,21 @@ std::string ReadINI(ProfileStore& store, const std::string& section, const std::
                     const std::string& default_value, const std::string& path, std::int16_t size) {
   // A size below one leaves no room even for the terminating zero.
   if (size < 1) return std::string();
-  std::uint32_t placed = 0;
   return ReadIntoBuffer(store, section, key, default_value, path, static_cast<std::uint32_t>(size),
-                        placed);
+                        nullptr);
 }
 
 std::string ReadWholeINI(ProfileStore& store, const std::string& section, const std::string& key,
                          const std::string& default_value, const std::string& path) {
-  // A value that leaves room in the buffer was not cut. On Windows the count
-  // is of UTF-8 bytes, which may outnumber the code page's characters, so a
-  // value may be read once more than needed, never cut. One character more
-  // is kept spare: a quoted value one character too long for the buffer
-  // loses its closing quote to the cut and, under Wine's profile API, then
-  // one character more as the quote is taken off, and so looks short.
+  // The store says when it may have cut: the count alone cannot, since a cut
+  // that keeps a character whole may leave room in the buffer.
   constexpr std::uint32_t kLargest = std::uint32_t{1} << 24;
   static_assert(kLongestProfileValue < kLargest, "Save must not write what start-up cuts");
   std::uint32_t size = static_cast<std::uint32_t>(kBufferSize);
   for (;;) {
-    std::uint32_t placed = 0;
-    std::string value = ReadIntoBuffer(store, section, key, default_value, path, size, placed);
-    if (placed + 2 < size || size >= kLargest) return value;
+    bool cut = false;
+    std::string value = ReadIntoBuffer(store, section, key, default_value, path, size, &cut);
+    if (!cut || size >= kLargest) return value;
     size *= 2;
   }
 }

@@ -34,8 +34,9 @@ std::string ReadINI(ProfileStore& store, const std::string& section, const std::
                     const std::string& default_value, const std::string& path, std::int16_t size);
 
 // ReadWholeINI() is ReadINI() with a buffer of kBufferSize, read again with
-// twice the buffer for as long as the value fills it, so a value comes back
-// whole whatever its length (a long command line included).
+// twice the buffer for as long as the store says it may have cut the value,
+// so a value comes back whole whatever its length (a long command line
+// included) and whatever character stands at the buffer's end.
 std::string ReadWholeINI(ProfileStore& store, const std::string& section, const std::string& key,
                          const std::string& default_value, const std::string& path);
 

@@ -2,6 +2,10 @@
 // truth-value conversion of "Debug".
 #include <gtest/gtest.h>
 
+#include <ostream>
+#include <string>
+#include <vector>
+
 #include "core_fixture.h"
 #include "platform/runtime_error.h"
 #include "settings/modINI.h"
@@ -70,6 +74,51 @@ TEST_F(ReadIniTest, ReturnsExactlyWhatTheStorePlaced) {
   EXPECT_EQ(modINI::ReadINI(*profile, "Quillbeck", "Debug", "0", install.Join("none.ini"), 256),
             "0");
 }
+
+// A value comes back at start-up as Save stored it, whatever its length and
+// whatever character stands where a read's buffer ends: a cut there may
+// fall short of the buffer's end by a whole character.
+struct SavedValue {
+  const char* why;
+  std::string text;
+};
+
+void PrintTo(const SavedValue& value, std::ostream* out) { *out << value.why; }
+
+class WholeReadTest : public CoreTest, public ::testing::WithParamInterface<SavedValue> {};
+
+TEST_P(WholeReadTest, GivesBackTheValueAsSaved) {
+  const std::string& value = GetParam().text;
+#ifdef _WIN32
+  try {
+    profile->CheckValue("Shell 1", value);
+  } catch (const RuntimeError&) {
+    GTEST_SKIP() << "the ANSI code page lacks a character of it";
+  }
+#endif
+  profile->WriteString("Quillbeck", "Shell 1", value, SettingsPath());
+  EXPECT_EQ(modINI::ReadWholeINI(*profile, "Quillbeck", "Shell 1", "", SettingsPath()), value);
+}
+
+std::vector<SavedValue> SavedValues() {
+  std::vector<SavedValue> values = {
+      {"short", "C:\\Drop"},
+      {"300 characters", std::string(300, 'x')},
+      // 300 characters: three-byte euro signs over bytes 250 to 258, one of
+      // them over byte 255, where the first buffer ends, and a two-byte e
+      // acute at 259 and 260.
+      {"multi-byte at 250 to 260", std::string(250, 'a') + "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC" +
+                                       "\xC3\xA9" + std::string(46, 'z')},
+  };
+#ifndef _WIN32
+  // No ANSI code page holds a four-byte character.
+  values.push_back({"four bytes at 253 to 256",
+                    std::string(253, 'a') + "\xF0\x9F\x93\x81" + std::string(46, 'z')});
+#endif
+  return values;
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, WholeReadTest, ::testing::ValuesIn(SavedValues()));
 
 }  // namespace
 }  // namespace quillbeck::testing

@@ -418,49 +418,55 @@ TEST_F(FileSystemTest, FileHeldOpenForWritingIsLockedAndStays) {
 
 // A writer opening the source during a copy breaks the lease: the kernel
 // signals the copier, which must not end it, and the copy under way fails as
-// "in use" instead of landing. The copier copies back to back, so the
-// writer's open almost always meets a copy in progress.
+// "in use" instead of landing: nothing reaches Temp and the source stays.
+// The writer opens while the copy's temporary file holds less than half the
+// data, so its open meets the copy before the copy's last check.
 TEST_F(FileSystemTest, WriterArrivingDuringACopyNeverEndsTheCopier) {
   const std::string temp = folder_.Make("Temp");
   const std::string from = Path("big.GDT");
   const std::string to = Below(temp, "big.GDT");
-  WriteFile(from, std::string(32 << 20, 'x'));
-  int started[2], stop[2];
-  ASSERT_EQ(pipe2(started, O_CLOEXEC), 0);
-  ASSERT_EQ(pipe2(stop, O_CLOEXEC), 0);
-  const pid_t copier = fork();
-  if (copier == 0) {
-    close(stop[1]);
-    fcntl(stop[0], F_SETFL, O_NONBLOCK);
-    const std::unique_ptr<FileSystem> fs = NewFileSystem();
-    for (int round = 0; round < 1000; ++round) {
-      try {
-        fs->CopyFile(from, to, true);
-      } catch (const RuntimeError& error) {
-        if (error.Number() != EAGAIN) _exit(100);
-      }
-      if (round == 0 && write(started[1], "s", 1) != 1) _exit(101);
-      char c;
-      if (read(stop[0], &c, 1) >= 0) break;
+  constexpr std::uintmax_t kSize = std::uintmax_t{32} << 20;
+  WriteFile(from, std::string(kSize, 'x'));
+  const auto copy_under_way = [&] {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(temp, error)) {
+      const std::uintmax_t size = fs::file_size(entry.path(), error);
+      if (!error && size < kSize / 2) return true;
     }
-    _exit(0);
+    return false;
+  };
+  // A copy may end before it is seen: then it is tried again.
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    const pid_t copier = fork();
+    if (copier == 0) {
+      try {
+        NewFileSystem()->CopyFile(from, to, true);
+      } catch (const RuntimeError& error) {
+        _exit(error.Number() == EAGAIN ? 1 : 2);
+      }
+      _exit(0);
+    }
+    int status = 0;
+    bool met = false;
+    while (!(met = copy_under_way()) && waitpid(copier, &status, WNOHANG) == 0) {
+    }
+    if (!met) {
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a copy failed: " << status;
+      fs::remove(to);
+      continue;
+    }
+    // Waits while the copy holds the lease.
+    const int writer = open(from.c_str(), O_WRONLY | O_CLOEXEC);
+    EXPECT_GE(writer, 0);
+    ASSERT_EQ(waitpid(copier, &status, 0), copier);
+    close(writer);
+    ASSERT_TRUE(WIFEXITED(status)) << "the copier was ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 1) << "0: the copy landed; 2: it failed otherwise";
+    EXPECT_EQ(EntryCount(temp), 0u);
+    EXPECT_EQ(fs_->Size(from), kSize);
+    return;
   }
-  close(started[1]);
-  close(stop[0]);
-  char c;
-  ASSERT_EQ(read(started[0], &c, 1), 1);
-  close(started[0]);
-  // Waits while a copy holds the lease.
-  const int writer = open(from.c_str(), O_WRONLY | O_CLOEXEC);
-  EXPECT_GE(writer, 0);
-  close(writer);
-  close(stop[1]);
-  int status = 0;
-  ASSERT_EQ(waitpid(copier, &status, 0), copier);
-  ASSERT_TRUE(WIFEXITED(status)) << "the copier was ended by signal " << WTERMSIG(status);
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(fs_->Size(to), std::uint64_t{32} << 20);
-  EXPECT_EQ(EntryCount(temp), 1u);
+  GTEST_SKIP() << "no copy was seen under way: this file system clones files at once";
 }
 
 // A copy's temporary file written by another process, as a copy does it:
@@ -623,10 +629,18 @@ TEST(OpenForWritingElsewhere, SeesWritingDescriptorsOfOtherProcesses) {
     ASSERT_TRUE(reader.opened());
     EXPECT_FALSE(posix::OpenForWritingElsewhere(st.st_dev, st.st_ino));
   }
+  // The scan ends early when it finds a writer, and still closes what it
+  // opened: it runs at every tick a writer is there.
+  const auto open_descriptors = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                         std::filesystem::directory_iterator());
+  };
   for (const int flags : {O_WRONLY, O_RDWR, O_WRONLY | O_APPEND}) {
     HoldingChild writer(path, flags);
     ASSERT_TRUE(writer.opened());
+    const auto before = open_descriptors();
     EXPECT_TRUE(posix::OpenForWritingElsewhere(st.st_dev, st.st_ino)) << flags;
+    EXPECT_EQ(open_descriptors(), before) << flags;
   }
   const int own = open(path.c_str(), O_WRONLY | O_CLOEXEC);
   EXPECT_FALSE(posix::OpenForWritingElsewhere(st.st_dev, st.st_ino));

@@ -105,7 +105,7 @@ class PosixProfileStore : public ProfileStore {
  public:
   std::uint32_t GetString(const std::string& section, const std::string& key,
                           const std::string& default_value, std::string& buffer, std::uint32_t size,
-                          const std::string& path) override {
+                          const std::string& path, bool* cut) override {
     std::optional<std::string> value;
     if (const std::optional<std::string> contents = ReadWhole(path)) {
       value = FindProfileValue(*contents, section, key);
@@ -114,6 +114,7 @@ class PosixProfileStore : public ProfileStore {
     const std::size_t count = ProfileCutLength(text, size);
     if (buffer.size() < count) buffer.resize(count);
     std::copy_n(text.begin(), count, buffer.begin());
+    if (cut != nullptr) *cut = count < text.size();
     return static_cast<std::uint32_t>(count);
   }
 

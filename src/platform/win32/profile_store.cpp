@@ -53,13 +53,22 @@ class Win32ProfileStore final : public ProfileStore {
  public:
   std::uint32_t GetString(const std::string& section, const std::string& key,
                           const std::string& default_value, std::string& buffer, std::uint32_t size,
-                          const std::string& path) override {
-    if (size == 0) return 0;
+                          const std::string& path, bool* cut) override {
+    if (size == 0) {
+      if (cut != nullptr) *cut = true;
+      return 0;
+    }
     std::string ansi(size, '\0');
     DWORD placed = GetPrivateProfileStringA(
         win32::Utf8ToAnsi(section).c_str(), win32::Utf8ToAnsi(key).c_str(),
         win32::Utf8ToAnsi(default_value).c_str(), ansi.data(), size, AnsiPath(path).c_str());
     if (placed > size - 1) placed = size - 1;
+    // A cut value fills the buffer: the system returns size - 1. A count one
+    // short of that may be a cut too: a double-byte code page keeps its last
+    // character whole, and under Wine a quoted value one character too long
+    // loses its closing quote to the cut and one character more as the
+    // opening quote is taken off.
+    if (cut != nullptr) *cut = placed + 2 >= size;
     // The cut is made in ANSI characters, as the system makes it; their UTF-8
     // form may take more bytes than the buffer had, so it grows to hold them.
     const std::string value = win32::AnsiToUtf8(std::string_view(ansi.data(), placed));
