@@ -101,6 +101,29 @@ TEST_F(LogTest, WritersSwallowEveryFailure) {
   EXPECT_EQ(ReadFile(install.Join("Logs")), "a file where the folder belongs");
 }
 
+TEST_F(LogTest, SystemLogHearsARepeatedErrorOnceThenItsCount) {
+  for (int tick = 0; tick < 15; ++tick, clock.now += 2)
+    global.LogError(76, "Path not found", "tmrWork_Timer");
+  EXPECT_EQ(system_log.entries,
+            std::vector<std::string>{"error: 76 - Path not found - tmrWork_Timer"});
+
+  clock.now += Global::kRepeatWindow;  // the hour is over: count, then the error anew
+  for (int tick = 0; tick < 3; ++tick, clock.now += 2)
+    global.LogError(76, "Path not found", "tmrWork_Timer");
+  global.LogError(76, "Path not found", "cmdStart_Click");  // a different error: at once
+  global.LogError(76, "Path not found", "cmdStart_Click");
+  global.ReportRepeats();
+
+  EXPECT_EQ(system_log.entries,
+            (std::vector<std::string>{"error: 76 - Path not found - tmrWork_Timer",
+                                      "information: The last error repeated 14 times",
+                                      "error: 76 - Path not found - tmrWork_Timer",
+                                      "information: The last error repeated 2 times",
+                                      "error: 76 - Path not found - cmdStart_Click",
+                                      "information: The last error repeated 1 times"}));
+  EXPECT_EQ(ErrorLines().size(), 20u) << "Error.log keeps every occurrence";
+}
+
 class ErrorTrapTest : public LogTest {
  protected:
   ErrorTrap trap{global, window};
@@ -142,6 +165,44 @@ TEST_F(ErrorTrapTest, FailuresWhileABoxIsOpenAreLoggedWithoutASecondBox) {
   trap.Run("tmrWork_Timer", [] { throw RuntimeError(76, "Path not found"); });
   EXPECT_EQ(window.boxes.size(), 2u) << "once the box is closed the next failure shows again";
 }
+
+// Every log line and the box are one line: control characters are written
+// visibly, and nothing else changes.
+struct OneLineCase {
+  const char* name;
+  std::string text;
+  std::string written;
+};
+
+class OneLineTest : public ErrorTrapTest, public ::testing::WithParamInterface<OneLineCase> {};
+
+TEST_P(OneLineTest, ControlCharactersAreWrittenVisibly) {
+  const OneLineCase& c = GetParam();
+  global.LogDebug("File: " + c.text);
+  trap.Run("tmrWork_Timer", [&] { throw RuntimeError(58, "File already exists: " + c.text); });
+
+  EXPECT_EQ(Traced(), std::vector<std::string>{"File: " + c.written});
+  const std::string error = "58 - File already exists: " + c.written;
+  EXPECT_EQ(ErrorLines(), std::vector<std::string>{Stamp() + " - " + error + " - tmrWork_Timer"});
+  EXPECT_EQ(system_log.entries, std::vector<std::string>{"error: " + error + " - tmrWork_Timer"});
+  ASSERT_EQ(window.boxes.size(), 1u);
+  EXPECT_EQ(window.boxes[0].text, error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, OneLineTest,
+    ::testing::Values(OneLineCase{"CR", "a\rb.GDT", "a\\rb.GDT"},
+                      OneLineCase{"LF", "a\nb.GDT", "a\\nb.GDT"},
+                      OneLineCase{
+                          "CRLF", "x\r\nFORGED-ENTRY - 0 - all is well - tmrWork_Timer\r\ny.GDT",
+                          "x\\r\\nFORGED-ENTRY - 0 - all is well - tmrWork_Timer\\r\\ny.GDT"},
+                      OneLineCase{"TAB", "a\tb.GDT", "a\\tb.GDT"},
+                      OneLineCase{"ESC", "\x1B[2Ja.GDT", "\\x1B[2Ja.GDT"},
+                      OneLineCase{"DEL", "a\x7F.GDT", "a\\x7F.GDT"},
+                      OneLineCase{"WindowsPath", "C:\\Drop\\In\\x1B.GDT", "C:\\Drop\\In\\x1B.GDT"},
+                      OneLineCase{"NonAscii", "Z\xC3\xBCrich \xE6\x9D\xB1\xE4\xBA\xAC.GDT",
+                                  "Z\xC3\xBCrich \xE6\x9D\xB1\xE4\xBA\xAC.GDT"}),
+    [](const ::testing::TestParamInfo<OneLineCase>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace quillbeck::testing
