@@ -8,6 +8,9 @@
 #include "log/Global.h"
 #include "log/error_trap.h"
 #include "platform/runtime_error.h"
+#ifdef _WIN32
+#include "platform/win32/text_conversion.h"
+#endif
 
 namespace quillbeck::testing {
 namespace {
@@ -174,16 +177,28 @@ struct OneLineCase {
   std::string written;
 };
 
-class OneLineTest : public ErrorTrapTest, public ::testing::WithParamInterface<OneLineCase> {};
+class OneLineTest : public ErrorTrapTest, public ::testing::WithParamInterface<OneLineCase> {
+ protected:
+  // InFile() is `text` as the log files hold it: in the ANSI code page on
+  // Windows, as it is on Linux.
+  static std::string InFile(const std::string& text) {
+#ifdef _WIN32
+    return win32::Utf8ToAnsi(text);
+#else
+    return text;
+#endif
+  }
+};
 
 TEST_P(OneLineTest, ControlCharactersAreWrittenVisibly) {
   const OneLineCase& c = GetParam();
   global.LogDebug("File: " + c.text);
   trap.Run("tmrWork_Timer", [&] { throw RuntimeError(58, "File already exists: " + c.text); });
 
-  EXPECT_EQ(Traced(), std::vector<std::string>{"File: " + c.written});
+  EXPECT_EQ(Traced(), std::vector<std::string>{InFile("File: " + c.written)});
   const std::string error = "58 - File already exists: " + c.written;
-  EXPECT_EQ(ErrorLines(), std::vector<std::string>{Stamp() + " - " + error + " - tmrWork_Timer"});
+  EXPECT_EQ(ErrorLines(),
+            std::vector<std::string>{Stamp() + " - " + InFile(error) + " - tmrWork_Timer"});
   EXPECT_EQ(system_log.entries, std::vector<std::string>{"error: " + error + " - tmrWork_Timer"});
   ASSERT_EQ(window.boxes.size(), 1u);
   EXPECT_EQ(window.boxes[0].text, error);
