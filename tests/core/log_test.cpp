@@ -105,18 +105,14 @@ TEST_F(LogTest, WritersSwallowEveryFailure) {
 }
 
 TEST_F(LogTest, SystemLogHearsARepeatedErrorOnceThenItsCount) {
-  for (int tick = 0; tick < 15; ++tick, clock.now += 2)
-    global.LogError(76, "Path not found", "tmrWork_Timer");
-  EXPECT_EQ(system_log.entries,
-            std::vector<std::string>{"error: 76 - Path not found - tmrWork_Timer"});
-
-  clock.now += Global::kRepeatWindow;  // the hour is over: count, then the error anew
-  for (int tick = 0; tick < 3; ++tick, clock.now += 2)
-    global.LogError(76, "Path not found", "tmrWork_Timer");
-  global.LogError(76, "Path not found", "cmdStart_Click");  // a different error: at once
-  global.LogError(76, "Path not found", "cmdStart_Click");
+  auto fail = [&](const char* procedure, int ticks) {
+    for (; ticks > 0; --ticks, clock.now += 2) global.LogError(76, "Path not found", procedure);
+  };
+  fail("tmrWork_Timer", 15);
+  clock.now += Global::kRepeatWindow;  // the hour is over: the count, then the error anew
+  fail("tmrWork_Timer", 3);
+  fail("cmdStart_Click", 2);  // a different error: at once
   global.ReportRepeats();
-
   EXPECT_EQ(system_log.entries,
             (std::vector<std::string>{"error: 76 - Path not found - tmrWork_Timer",
                                       "information: The last error repeated 14 times",
@@ -177,31 +173,23 @@ struct OneLineCase {
   std::string written;
 };
 
-class OneLineTest : public ErrorTrapTest, public ::testing::WithParamInterface<OneLineCase> {
- protected:
-  // InFile() is `text` as the log files hold it: in the ANSI code page on
-  // Windows, as it is on Linux.
-  static std::string InFile(const std::string& text) {
+class OneLineTest : public ErrorTrapTest, public ::testing::WithParamInterface<OneLineCase> {};
+
 #ifdef _WIN32
-    return win32::Utf8ToAnsi(text);
+const auto InFile = [](const std::string& text) { return win32::Utf8ToAnsi(text); };
 #else
-    return text;
+const auto InFile = [](const std::string& text) { return text; };  // as the log files hold it
 #endif
-  }
-};
 
 TEST_P(OneLineTest, ControlCharactersAreWrittenVisibly) {
-  const OneLineCase& c = GetParam();
-  global.LogDebug("File: " + c.text);
-  trap.Run("tmrWork_Timer", [&] { throw RuntimeError(58, "File already exists: " + c.text); });
-
-  EXPECT_EQ(Traced(), std::vector<std::string>{InFile("File: " + c.written)});
-  const std::string error = "58 - File already exists: " + c.written;
+  // Debug.log's lines are written as Error.log's are (Global::Append).
+  trap.Run("tmrWork_Timer",
+           [&] { throw RuntimeError(58, "File already exists: " + GetParam().text); });
+  const std::string error = "58 - File already exists: " + GetParam().written;
   EXPECT_EQ(ErrorLines(),
             std::vector<std::string>{Stamp() + " - " + InFile(error) + " - tmrWork_Timer"});
   EXPECT_EQ(system_log.entries, std::vector<std::string>{"error: " + error + " - tmrWork_Timer"});
-  ASSERT_EQ(window.boxes.size(), 1u);
-  EXPECT_EQ(window.boxes[0].text, error);
+  EXPECT_EQ(window.boxes.at(0).text, error);
 }
 
 INSTANTIATE_TEST_SUITE_P(
