@@ -207,6 +207,8 @@ void frmMain::mnuClose_Click() {
 void frmMain::SessionEnding() {
   if (end_logged_) return;
   end_logged_ = true;
+  // Repeats still counted are told before the end, so none goes unsaid.
+  global_.ReportRepeats();
   platform_.system_log.Information(kProgramEnded);
 }
 

@@ -5,7 +5,10 @@
 // failure.
 #include "log/Global.h"
 
+#include <utility>
+
 #include "platform/file_system.h"
+#include "platform/system_log.h"
 
 namespace quillbeck {
 
@@ -54,7 +57,43 @@ void Global::LogError(std::int32_t number, const std::string& description,
   Attempt([&] {
     const std::string entry = std::to_string(number) + " - " + description + " - " + procedure;
     Append("Error.log", "error", entry);
-    platform_.system_log.Error(entry);
+    ToSystemLog(number, description, procedure, entry);
+  });
+}
+
+void Global::ReportRepeats() noexcept {
+  std::unique_lock<std::mutex> lock(reporting_, std::defer_lock);
+  Attempt([&] { lock.lock(); });
+  ReportRepeatsLocked();
+}
+
+void Global::ReportRepeatsLocked() noexcept {
+  Attempt([&] {
+    if (!last_sent_ || last_sent_->repeats == 0) return;
+    const std::uint64_t repeats = std::exchange(last_sent_->repeats, 0);
+    platform_.system_log.Information("The last error repeated " + std::to_string(repeats) +
+                                     " times");
+  });
+}
+
+void Global::ToSystemLog(std::int32_t number, const std::string& description,
+                         const std::string& procedure, const std::string& entry) noexcept {
+  std::unique_lock<std::mutex> lock(reporting_, std::defer_lock);
+  Attempt([&] { lock.lock(); });
+  Attempt([&] {
+    const std::time_t now = platform_.clock.Now();
+    // A clock set back ends the window as one run past it does.
+    const bool same = last_sent_ && last_sent_->number == number &&
+                      last_sent_->description == description &&
+                      last_sent_->procedure == procedure && now >= last_sent_->sent &&
+                      now - last_sent_->sent < kRepeatWindow;
+    if (same) {
+      ++last_sent_->repeats;
+      return;
+    }
+    ReportRepeatsLocked();
+    last_sent_ = SentError{number, description, procedure, now, 0};
+    platform_.system_log.Error(OneLine(entry));
   });
 }
 
@@ -82,7 +121,7 @@ void Global::Append(const std::string& file_name, const std::string& rotated_pre
       Attempt([&] { fs.Move(path, folder + rotated_prefix + SafeForFileName(stamp()) + ".log"); });
     }
   }
-  Attempt([&] { fs.AppendText(path, stamp() + " - " + entry + "\r\n"); });
+  Attempt([&] { fs.AppendText(path, OneLine(stamp() + " - " + entry) + "\r\n"); });
 }
 
 }  // namespace quillbeck

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/runtime_error.h"
+#include "platform/system_log.h"
 
 namespace quillbeck {
 
@@ -45,7 +46,8 @@ void ErrorTrap::Catch(const char* procedure, std::exception_ptr error) noexcept 
     if (box_open_) return;
     box_open_ = true;
     try {
-      window_.ShowMessageBox(std::to_string(caught.number) + " - " + caught.description,
+      // The box reads as the entry does, control characters written visibly.
+      window_.ShowMessageBox(OneLine(std::to_string(caught.number) + " - " + caught.description),
                              MessageIcon::kNone);
     } catch (...) {
     }

@@ -6,11 +6,14 @@
 // Writing there is never a failure of the program: every call returns at
 // once, whether or not anything listens or takes the entry, raises nothing
 // and reports nothing. Calls keep no state between them, so any thread may
-// make them.
+// make them. Each entry is written as OneLine() gives it, and cut to fit
+// (CutToFit) where the system's log cannot take it whole.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace quillbeck {
 
@@ -32,6 +35,23 @@ std::unique_ptr<SystemLog> NewSystemLog();
 // Linux the path of the datagram socket (the system's is /dev/log), on
 // Windows the event source. Tests listen there.
 std::unique_ptr<SystemLog> NewSystemLog(const std::string& address);
+
+// OneLine() is `text` with each control character (0x00 to 0x1F, and DEL,
+// 0x7F) written visibly: "\r", "\n", "\t", else "\x" and two upper-case hex
+// digits ("\x1B"). Every other byte stays as it is, backslashes and the
+// bytes of non-ASCII characters included, so a line of the logs is always one
+// line and reads as before for any real folder, command or message. The
+// writers of Error.log, Debug.log and the system's log, and the error trap's
+// box, write their text through it; any thread may call it.
+std::string OneLine(std::string_view text);
+
+// kCutMark ends an entry that was cut to fit.
+inline constexpr std::string_view kCutMark = " [cut]";
+
+// CutToFit() is `text` when it has at most `limit` bytes; otherwise its
+// first bytes, cut before a whole UTF-8 character, followed by kCutMark,
+// `limit` bytes at most in all. Any thread may call it.
+std::string CutToFit(std::string text, std::size_t limit);
 
 // DiscardingSystemLog() writes nowhere: the system log of a Platform built
 // without one, as a test of something else builds it.

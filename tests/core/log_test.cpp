@@ -8,6 +8,9 @@
 #include "log/Global.h"
 #include "log/error_trap.h"
 #include "platform/runtime_error.h"
+#ifdef _WIN32
+#include "platform/win32/text_conversion.h"
+#endif
 
 namespace quillbeck::testing {
 namespace {
@@ -101,6 +104,25 @@ TEST_F(LogTest, WritersSwallowEveryFailure) {
   EXPECT_EQ(ReadFile(install.Join("Logs")), "a file where the folder belongs");
 }
 
+TEST_F(LogTest, SystemLogHearsARepeatedErrorOnceThenItsCount) {
+  auto fail = [&](const char* procedure, int ticks) {
+    for (; ticks > 0; --ticks, clock.now += 2) global.LogError(76, "Path not found", procedure);
+  };
+  fail("tmrWork_Timer", 15);
+  clock.now += Global::kRepeatWindow;  // the hour is over: the count, then the error anew
+  fail("tmrWork_Timer", 3);
+  fail("cmdStart_Click", 2);  // a different error: at once
+  global.ReportRepeats();
+  EXPECT_EQ(system_log.entries,
+            (std::vector<std::string>{"error: 76 - Path not found - tmrWork_Timer",
+                                      "information: The last error repeated 14 times",
+                                      "error: 76 - Path not found - tmrWork_Timer",
+                                      "information: The last error repeated 2 times",
+                                      "error: 76 - Path not found - cmdStart_Click",
+                                      "information: The last error repeated 1 times"}));
+  EXPECT_EQ(ErrorLines().size(), 20u) << "Error.log keeps every occurrence";
+}
+
 class ErrorTrapTest : public LogTest {
  protected:
   ErrorTrap trap{global, window};
@@ -142,6 +164,48 @@ TEST_F(ErrorTrapTest, FailuresWhileABoxIsOpenAreLoggedWithoutASecondBox) {
   trap.Run("tmrWork_Timer", [] { throw RuntimeError(76, "Path not found"); });
   EXPECT_EQ(window.boxes.size(), 2u) << "once the box is closed the next failure shows again";
 }
+
+// Every log line and the box are one line: control characters are written
+// visibly, and nothing else changes.
+struct OneLineCase {
+  const char* name;
+  std::string text;
+  std::string written;
+};
+
+class OneLineTest : public ErrorTrapTest, public ::testing::WithParamInterface<OneLineCase> {};
+
+#ifdef _WIN32
+const auto InFile = [](const std::string& text) { return win32::Utf8ToAnsi(text); };
+#else
+const auto InFile = [](const std::string& text) { return text; };  // as the log files hold it
+#endif
+
+TEST_P(OneLineTest, ControlCharactersAreWrittenVisibly) {
+  // Debug.log's lines are written as Error.log's are (Global::Append).
+  trap.Run("tmrWork_Timer",
+           [&] { throw RuntimeError(58, "File already exists: " + GetParam().text); });
+  const std::string error = "58 - File already exists: " + GetParam().written;
+  EXPECT_EQ(ErrorLines(),
+            std::vector<std::string>{Stamp() + " - " + InFile(error) + " - tmrWork_Timer"});
+  EXPECT_EQ(system_log.entries, std::vector<std::string>{"error: " + error + " - tmrWork_Timer"});
+  EXPECT_EQ(window.boxes.at(0).text, error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, OneLineTest,
+    ::testing::Values(OneLineCase{"CR", "a\rb.GDT", "a\\rb.GDT"},
+                      OneLineCase{"LF", "a\nb.GDT", "a\\nb.GDT"},
+                      OneLineCase{
+                          "CRLF", "x\r\nFORGED-ENTRY - 0 - all is well - tmrWork_Timer\r\ny.GDT",
+                          "x\\r\\nFORGED-ENTRY - 0 - all is well - tmrWork_Timer\\r\\ny.GDT"},
+                      OneLineCase{"TAB", "a\tb.GDT", "a\\tb.GDT"},
+                      OneLineCase{"ESC", "\x1B[2Ja.GDT", "\\x1B[2Ja.GDT"},
+                      OneLineCase{"DEL", "a\x7F.GDT", "a\\x7F.GDT"},
+                      OneLineCase{"WindowsPath", "C:\\Drop\\In\\x1B.GDT", "C:\\Drop\\In\\x1B.GDT"},
+                      OneLineCase{"NonAscii", "Z\xC3\xBCrich \xE6\x9D\xB1\xE4\xBA\xAC.GDT",
+                                  "Z\xC3\xBCrich \xE6\x9D\xB1\xE4\xBA\xAC.GDT"}),
+    [](const ::testing::TestParamInfo<OneLineCase>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace quillbeck::testing

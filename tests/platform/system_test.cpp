@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 #include <memory>
 #include <filesystem>
@@ -233,16 +234,35 @@ TEST_P(SystemLogTest, SendsAsSyslogDoesAndNeverWaits) {
   const auto log = NewSystemLog(folder.Join("log"));
   log->Error("76 - Path not found - tmrWork_Timer");
   log->Information("Program started");
+  // A dropped file's name forges no entry; a long entry is cut, not lost,
+  // within 8 KiB and before a whole character.
+  log->Error("58 - File already exists: x\r\nFORGED-ENTRY - 0 - all is well - tmrWork_Timer\r\ny");
+  // 32 K of "é" after texts one byte apart: one is cut inside a character.
+  std::string e_32k;
+  while (e_32k.size() < 32768) e_32k += "\xC3\xA9";
+  for (const char* before : {"53 - ", "53 -  "}) log->Error(before + e_32k);
 
   const std::string header = R"([A-Z][a-z]{2} [ 1-3][0-9] \d\d:\d\d:\d\d quillbeck\[)" +
                              std::to_string(getpid()) + R"(\]: )";
-  for (const std::string& pattern : {"<11>" + header + "76 - Path not found - tmrWork_Timer",
-                                     "<14>" + header + "Program started"}) {
+  const std::vector<std::string> patterns = {
+      "<11>" + header + "76 - Path not found - tmrWork_Timer", "<14>" + header + "Program started",
+      "<11>" + header +
+          R"(58 - File already exists: x\\r\\nFORGED-ENTRY - 0 - all is well - tmrWork_Timer\\r\\ny)"};
+  char entry[65536];
+  for (const std::string& pattern : patterns) {
     if (GetParam() != Receiver::kReading) break;
-    char entry[512];
     const ssize_t size = recv(reader, entry, sizeof entry, MSG_DONTWAIT);
     EXPECT_TRUE(size > 0 && std::regex_match(std::string(entry, size), std::regex(pattern)))
         << std::string(entry, size > 0 ? size : 0);
+  }
+  for (const std::string before : {"]: 53 - ", "]: 53 -  "}) {
+    if (GetParam() != Receiver::kReading) break;
+    const std::size_t size = std::max<ssize_t>(recv(reader, entry, sizeof entry, MSG_DONTWAIT), 0);
+    const std::string cut(entry, size);
+    const std::size_t text = cut.find(before) + before.size(), kept = size - kCutMark.size();
+    EXPECT_TRUE(size > 8000 && size <= 8192 && cut.ends_with(kCutMark) && (kept - text) % 2 == 0 &&
+                cut.find_first_not_of("\xC3\xA9", text) == kept)
+        << size << " bytes";
   }
   close(filler);
   close(reader);

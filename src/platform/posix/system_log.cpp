@@ -9,12 +9,17 @@
 // socket or no listener drops the entry. A socket per entry: entries are
 // few, and nothing is held open between them, so no started command can
 // inherit it and a restarted journal is found again.
+//
+// A datagram is at most 8 KiB, header included: what rsyslog takes by
+// default (the journal takes more, RFC 3164 asks for less). A longer entry is
+// cut to fit, with a mark, rather than cut short or dropped by the receiver.
 #include "platform/system_log.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -29,6 +34,7 @@ constexpr const char* kSystemSocket = "/dev/log";
 constexpr int kFacilityUser = 1 << 3;
 constexpr int kPriorityError = 3;
 constexpr int kPriorityInformation = 6;
+constexpr std::size_t kDatagramLimit = 8192;
 
 // Header() is "<PRI>Mmm dd hh:mm:ss quillbeck[pid]: " for this moment. The
 // month is always English, whatever the user's locale: receivers parse it.
@@ -60,7 +66,8 @@ class SocketSystemLog final : public SystemLog {
     if (path_.size() >= sizeof address.sun_path) return;
     std::memcpy(address.sun_path, path_.data(), path_.size());
     try {
-      const std::string datagram = Header(priority) + text;
+      const std::string header = Header(priority);
+      const std::string datagram = header + CutToFit(OneLine(text), kDatagramLimit - header.size());
       const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
       if (fd < 0) return;
       static_cast<void>(sendto(fd, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL,

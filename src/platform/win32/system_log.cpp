@@ -5,8 +5,14 @@
 // event is written all the same, and its text reads cleanly once an
 // administrator points the source at the executable, whose message table
 // (Quillbeck.mc) holds the two event IDs below.
+//
+// ReportEventW refuses an insertion string over 31,839 characters, and the
+// event with it: a longer entry is cut to fit, with a mark. The cut counts
+// UTF-8 bytes, never fewer than the UTF-16 units they become, so the string
+// fits whatever the characters.
 #include "platform/system_log.h"
 
+#include <cstddef>
 #include <string>
 #include <utility>
 
@@ -21,6 +27,7 @@ constexpr const wchar_t* kEventSource = L"Quillbeck";
 // The message table's IDs; each message is its one insertion string.
 constexpr DWORD kInformationEvent = 1;
 constexpr DWORD kErrorEvent = 2;
+constexpr std::size_t kInsertionLimit = 31839;
 
 class EventLog final : public SystemLog {
  public:
@@ -36,7 +43,7 @@ class EventLog final : public SystemLog {
  private:
   void Report(WORD type, DWORD event, const std::string& text) noexcept {
     try {
-      const std::wstring wide = win32::Utf8ToWide(text);
+      const std::wstring wide = win32::Utf8ToWide(CutToFit(OneLine(text), kInsertionLimit));
       HANDLE source = RegisterEventSourceW(nullptr, source_.c_str());
       if (source == nullptr) return;
       const wchar_t* strings[] = {wide.c_str()};
