@@ -2,7 +2,9 @@
 //
 // Error.log takes one entry per error caught by an error trap; Debug.log
 // takes the trace lines written while bDebug is true. Both live in the Logs
-// folder of the executable folder, which the writers create when missing. A
+// folder of the log folder's parent (Platform::log_parent_folder: the
+// executable folder, or the user's state folder in the installed Linux
+// build), which the writers create when missing. A
 // log grown past 1000000 bytes is moved aside under a time-stamped name
 // ("error..." / "Debug...") before the next entry. The writers never raise
 // and never report: each step is attempted even when an earlier one failed.
@@ -61,7 +63,7 @@ class Global {
     if (bDebug) LogDebug(line);
   }
 
-  // LogFolder() is the executable folder, the separator, "Logs" and the
+  // LogFolder() is the log folder's parent, the separator, "Logs" and the
   // separator again.
   std::string LogFolder() const;
 

@@ -1,4 +1,5 @@
-// Process launch: start a command line without waiting for it.
+// Process launch: start a command line without waiting for it. Any thread
+// may call, several at once: each slot's work starts its commands on its own.
 //
 // Windows: CreateProcessW with the text as the command line, a normal window
 // that gets the focus, no handles inherited, the handles closed at once.

@@ -1,4 +1,5 @@
 // The profile store: the two profile-string operations on an INI file.
+// Any thread may call; start-up and "Save" call it on the window's thread.
 //
 // On Windows these are the system's GetPrivateProfileStringA and
 // WritePrivateProfileStringA (texts converted between UTF-8 and the ANSI code

@@ -1,4 +1,5 @@
-// Small services of the operating system that the core needs.
+// Small services of the operating system that the core needs. Any thread
+// may call them; each says where it holds state.
 #pragma once
 
 #include <ctime>

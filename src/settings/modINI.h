@@ -22,8 +22,9 @@ std::string FolderKey(std::int16_t slot);
 // ShellKey() is "Shell " and the slot number, "Shell 1" to "Shell 5".
 std::string ShellKey(std::int16_t slot);
 
-// SettingsPath() is the executable folder followed by the separator and
-// "Settings.ini".
+// SettingsPath() is `settings_folder` (the executable folder, or the
+// user's configuration folder in the installed Linux build) followed by the
+// separator and "Settings.ini".
 std::string SettingsPath(const std::string& settings_folder);
 
 // ReadINI() returns the value of `key` in `section` of the file at `path`:
