@@ -156,20 +156,8 @@ void MainWindow::Attach(frmMain& form) {
       &tmrWork_, &QTimer::timeout, this, [this] { form_->tmrWork_Timer(); }, Qt::QueuedConnection);
   // The tray host opens the icon's menu itself; its items run "Open" and
   // "Close".
-  connect(&tray_, &TrayIcon::openRequested, this, [this] {
-    if (popup_choice_ != nullptr) {
-      *popup_choice_ = TrayChoice::kOpen;
-    } else {
-      form_->mnuOpen_Click();
-    }
-  });
-  connect(&tray_, &TrayIcon::closeRequested, this, [this] {
-    if (popup_choice_ != nullptr) {
-      *popup_choice_ = TrayChoice::kClose;
-    } else {
-      form_->mnuClose_Click();
-    }
-  });
+  connect(&tray_, &TrayIcon::openRequested, this, [this] { form_->mnuOpen_Click(); });
+  connect(&tray_, &TrayIcon::closeRequested, this, [this] { form_->mnuClose_Click(); });
 }
 
 std::string MainWindow::FolderText(int slot) const { return Utf8(txtFolder(slot).text()); }
@@ -220,11 +208,9 @@ void MainWindow::ShowMessageBox(const std::string& text, MessageIcon icon) {
 }
 
 TrayChoice MainWindow::PopupTrayMenu() {
-  TrayChoice choice = TrayChoice::kNone;
-  popup_choice_ = &choice;
+  // The menu's items run "Open" and "Close" themselves, as from the tray.
   tray_.PopupMenu(QCursor::pos());
-  popup_choice_ = nullptr;
-  return choice;
+  return TrayChoice::kNone;
 }
 
 void MainWindow::ServeOpenRequests(const std::string& settings_folder) {

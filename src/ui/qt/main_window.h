@@ -113,8 +113,6 @@ class MainWindow : public QWidget, public Window {
   frmMain* form_ = nullptr;
   // Set once the desktop session ends: from then on a close is let through.
   bool session_ending_ = false;
-  // While PopupTrayMenu() waits, the item picked goes here, not to frmMain.
-  TrayChoice* popup_choice_ = nullptr;
   // Where later copies of the program ask for "Open".
   QLocalServer* open_requests_ = nullptr;
 
