@@ -173,39 +173,33 @@ TEST_F(FileSystemTest, FailedCopyLeavesNothingBehind) {
   folder_.Make(Below("Temp", "d.GDT"));
   EXPECT_THROW(fs_->CopyFile(Path("x.GDT"), Below(temp, "d.GDT"), true), RuntimeError);
   EXPECT_EQ(EntryCount(temp), 2u);
-  // A missing source was taken by someone else: no failure, and nothing new
-  // in Temp.
+  // A missing source was taken by someone else: no failure, nothing in Temp.
   EXPECT_EQ(fs_->CopyFile(Path("y.GDT"), Below(temp, "y.GDT"), true).outcome, CopyOutcome::kGone);
   EXPECT_EQ(EntryCount(temp), 2u);
   EXPECT_EQ(ReadFile(Path("x.GDT")), "data");
 }
 
-// BeforePutInPlace() is the moment a copy, written whole, would take its
-// destination's name: where a test lets someone else act.
-std::function<void()>& BeforePutInPlace() {
+// Runs when a copy, written whole, would take its destination's name.
 #ifdef _WIN32
-  return win32::TemporaryCopy::before_put_in_place;
+std::function<void()>& before_put_in_place = win32::TemporaryCopy::before_put_in_place;
 #else
-  return posix::FileBeside::before_put_in_place;
+std::function<void()>& before_put_in_place = posix::FileBeside::before_put_in_place;
 #endif
-}
 
-// A source that someone else takes while it is copied (another copy of the
-// program, which may have handed it on already) is not put in Temp again.
+// A source that someone else takes mid-copy is not put in Temp again: it may be handed on already.
 TEST_F(FileSystemTest, SourceTakenDuringItsCopyIsNotPutInPlace) {
   const std::string temp = folder_.Make("Temp");
   WriteFile(Path("x.GDT"), "taken");
   struct Reset {
-    ~Reset() { BeforePutInPlace() = nullptr; }
+    ~Reset() { before_put_in_place = nullptr; }
   } reset;
-  BeforePutInPlace() = [&] { fs::remove(Path("x.GDT")); };
+  before_put_in_place = [&] { fs::remove(Path("x.GDT")); };
   EXPECT_EQ(fs_->CopyFile(Path("x.GDT"), Below(temp, "x.GDT"), true).outcome, CopyOutcome::kGone);
   EXPECT_EQ(EntryCount(temp), 0u);
 }
 
 TEST_F(FileSystemTest, FolderIdentityIsOneForEverySpellingOfAFolder) {
   const std::string folder = folder_.Make("F");
-  const std::string separator = PathSeparator();
   const std::optional<FileIdentity> identity = fs_->FolderIdentity(folder);
   ASSERT_TRUE(identity.has_value());
 #ifdef _WIN32
@@ -222,8 +216,7 @@ TEST_F(FileSystemTest, FolderIdentityIsOneForEverySpellingOfAFolder) {
   for (const std::string& spelling : spellings) {
     EXPECT_TRUE(fs_->FolderIdentity(spelling) == identity) << spelling;
   }
-  const std::optional<FileIdentity> other = fs_->FolderIdentity(folder_.Make("G"));
-  EXPECT_TRUE(other.has_value() && other != identity);
+  EXPECT_NE(fs_->FolderIdentity(folder_.Make("G")), identity);
   WriteFile(Path("file"), "");
   for (const std::string& none : {Path("file"), Path("missing"), std::string()}) {
     EXPECT_FALSE(fs_->FolderIdentity(none).has_value()) << none;

@@ -280,9 +280,8 @@ INSTANTIATE_TEST_SUITE_P(Targets, LinkedTempTest, ::testing::Values(true, false)
                            return std::string(info.param ? "ToItsOwnFolder" : "ToAnotherFolder");
                          });
 
-// Only a name-surrogate reparse point leads elsewhere. What a cloud-sync
-// client or deduplication marks is the file or folder itself, which is
-// listed, copied and written into like any other.
+// Only a name-surrogate reparse point leads elsewhere; what a cloud-sync
+// client or deduplication marks is the file or folder itself.
 struct TagCase {
   const char* what;
   DWORD attributes;
@@ -303,8 +302,7 @@ INSTANTIATE_TEST_SUITE_P(
         TagCase{"SymbolicLink", kReparse, IO_REPARSE_TAG_SYMLINK, true},
         TagCase{"MountPoint", kReparse | FILE_ATTRIBUTE_DIRECTORY, IO_REPARSE_TAG_MOUNT_POINT,
                 true},
-        // Recall on data access: not downloaded yet.
-        TagCase{"CloudFile", kReparse | 0x00400000, 0x9000701A, false},
+        TagCase{"CloudFileNotDownloaded", kReparse | 0x00400000, 0x9000701A, false},
         TagCase{"CloudFolder", kReparse | FILE_ATTRIBUTE_DIRECTORY, 0x9000001A, false},
         TagCase{"Deduplicated", kReparse, 0x80000013, false},
         TagCase{"TagUnknown", kReparse, 0, true},
