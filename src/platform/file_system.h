@@ -17,8 +17,8 @@ namespace quillbeck {
 struct FileEntry {
   std::string Name;  // the file's name without its folder, as stored
   std::string Path;  // the folder path as given, the separator, and Name
-  // False for a link or another reparse point (Windows), which leads out
-  // of the folder and is never picked up.
+  // False for a link (Windows: a symbolic link, a junction or a mount
+  // point), which leads out of the folder and is never picked up.
   bool Regular = true;
 };
 
@@ -31,6 +31,21 @@ struct FileStamp {
   std::uint64_t size = 0;
   std::int64_t modified = 0;  // in the system's own units
   bool operator==(const FileStamp&) const = default;
+};
+
+// Which folder (or file) a path names: its device or volume and its number
+// there. However a path is spelled, one folder has one identity.
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t file = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// What a copy did.
+enum class CopyOutcome { kCopied, kStillArriving, kGone };
+struct CopyResult {
+  CopyOutcome outcome = CopyOutcome::kCopied;
+  FileStamp source;  // the source as it was copied; kCopied only
 };
 
 class FileSystem {
@@ -62,7 +77,8 @@ class FileSystem {
   // Files() lists the files lying directly in an existing folder: never
   // subfolders nor what is inside them. On Linux only regular files are
   // listed: a symbolic link is never followed, so a link is not listed. On
-  // Windows a link or other reparse point is listed with Regular false.
+  // Windows a link is listed with Regular false; a file that carries another
+  // reparse tag (a cloud file, say) is regular.
   // The order is the system's. Raises when the folder cannot be read.
   virtual std::vector<FileEntry> Files(const std::string& folder) = 0;
 
@@ -74,17 +90,19 @@ class FileSystem {
   // destination already exists or the move fails.
   virtual void Move(const std::string& from, const std::string& to) = 0;
 
-  // CopyFile() copies `from` to `to` and returns the stamp of the source as
-  // it was copied. The destination appears whole or not at all: the bytes
-  // are written under a temporary name beside it that does not end in ".GDT"
-  // and then renamed over it in one step. With `overwrite` an existing
+  // CopyFile() copies `from` to `to` and gives kCopied with the stamp of the
+  // source as it was copied. The destination appears whole or not at all: the
+  // bytes are written under a temporary name beside it that does not end in
+  // ".GDT" and then renamed over it in one step. With `overwrite` an existing
   // destination is replaced even when it is read-only; without it an
   // existing destination raises. A source that another process still holds
   // open for writing counts as locked and raises (on Linux a read lease
   // tells it; Windows refuses the share by itself). Symbolic links are not
   // followed on Linux, and the destination's folder is never a link: a
-  // folder that is a symbolic link, a junction or another reparse point
-  // raises, naming it.
+  // folder that is a symbolic link, a junction or a mount point raises,
+  // naming it. On Windows only those are links: a file or folder that
+  // carries another reparse tag (a cloud-sync client's, deduplication's) is
+  // copied and written into like any other.
   //
   // Where no lease or sharing mode can vouch for the source (Linux: a
   // network or FUSE file system, or a lease refused for another reason than
@@ -92,11 +110,17 @@ class FileSystem {
   // this machine cannot see it. Such a source is copied only once it has
   // stayed the same (device, file number, size, last-write time) since a
   // call for its path at least one period (2000 ms) earlier, and only if it
-  // stays so while it is copied; otherwise nothing is done and nothing is
-  // returned: the file is still arriving, which is no failure. A link is
-  // never followed on either system: on Windows it raises, naming it.
-  virtual std::optional<FileStamp> CopyFile(const std::string& from, const std::string& to,
-                                            bool overwrite) = 0;
+  // stays so while it is copied; otherwise nothing is done and the outcome
+  // is kStillArriving, which is no failure. A link is never followed on
+  // either system: on Windows it raises, naming it.
+  //
+  // A source that someone else took (another copy of Quillbeck, another
+  // machine) gives kGone, which is no failure either: one missing when it
+  // is opened, and one gone from its path by the time its copy would be put
+  // in place, whose copy is then dropped, so a consumer of the destination's
+  // folder never finds again a file it has already taken. A missing
+  // destination folder still raises.
+  virtual CopyResult CopyFile(const std::string& from, const std::string& to, bool overwrite) = 0;
 
   // RemoveAbandonedCopies() removes from `folder` every temporary copy that
   // CopyFile() began there and that no living copy of Quillbeck still writes
@@ -114,7 +138,17 @@ class FileSystem {
   // not, but only while the file at `path` is still the one described by
   // `copied`: one put there under the same name since, or changed since,
   // stays, and the call raises as for a file locked by another process.
-  virtual void DeleteCopiedFile(const std::string& path, const FileStamp& copied) = 0;
+  // Returns false, and does nothing, when no file stands at `path` any more
+  // (someone else took it).
+  virtual bool DeleteCopiedFile(const std::string& path, const FileStamp& copied) = 0;
+
+  // FolderIdentity() is which folder `path` names (following links), so
+  // that `F`, `F/.`, `./F`, another letter case on Windows and a link to the
+  // folder all give one answer; nullopt when no folder stands there (an
+  // empty path, a file, anything that cannot be examined). Any thread may
+  // call it; it answers when the system does, however long that takes.
+  // Never raises.
+  virtual std::optional<FileIdentity> FolderIdentity(const std::string& path) = 0;
 
   // AppendText() opens the file for appending (creating it when missing),
   // writes `text` and closes it again: nothing stays open between calls. On

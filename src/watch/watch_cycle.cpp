@@ -76,15 +76,14 @@ void RunSlot(Platform& platform, Global& global, const SlotTexts& texts,
     // is, and the start's error is raised now.
     platform.launcher.Check(texts.shell);
     global.Trace("Copy " + file.Name + " in " + temp + separator);
-    const std::optional<FileStamp> copied =
-        fs.CopyFile(file.Path, temp + separator + file.Name, true);
+    const CopyResult copied = fs.CopyFile(file.Path, temp + separator + file.Name, true);
     // A file on a share that is still changing is left for a later tick:
-    // it is arriving, which is no fault.
-    if (!copied) continue;
+    // it is arriving, which is no fault. One someone else took is theirs.
+    if (copied.outcome != CopyOutcome::kCopied) continue;
     global.Trace("Delete " + file.Path);
     // Only the file that was copied goes: one put there under the same
     // name meanwhile stays for the next tick.
-    fs.DeleteCopiedFile(file.Path, *copied);
+    fs.DeleteCopiedFile(file.Path, copied.source);
     global.Trace("Shell " + texts.shell);
     platform.launcher.Launch(texts.shell);
     global.Trace("Done");

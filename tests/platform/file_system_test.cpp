@@ -22,7 +22,11 @@
 #include "platform/settling_files.h"
 #include "support/temp_folder.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <cctype>
+
+#include "platform/win32/temporary_copy.h"
+#else
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -169,10 +173,54 @@ TEST_F(FileSystemTest, FailedCopyLeavesNothingBehind) {
   folder_.Make(Below("Temp", "d.GDT"));
   EXPECT_THROW(fs_->CopyFile(Path("x.GDT"), Below(temp, "d.GDT"), true), RuntimeError);
   EXPECT_EQ(EntryCount(temp), 2u);
-  // A missing source.
-  EXPECT_THROW(fs_->CopyFile(Path("y.GDT"), Below(temp, "y.GDT"), true), RuntimeError);
+  // A missing source was taken by someone else: no failure, nothing in Temp.
+  EXPECT_EQ(fs_->CopyFile(Path("y.GDT"), Below(temp, "y.GDT"), true).outcome, CopyOutcome::kGone);
   EXPECT_EQ(EntryCount(temp), 2u);
   EXPECT_EQ(ReadFile(Path("x.GDT")), "data");
+}
+
+// Runs when a copy, written whole, would take its destination's name.
+#ifdef _WIN32
+std::function<void()>& before_put_in_place = win32::TemporaryCopy::before_put_in_place;
+#else
+std::function<void()>& before_put_in_place = posix::FileBeside::before_put_in_place;
+#endif
+
+// A source that someone else takes mid-copy is not put in Temp again: it may be handed on already.
+TEST_F(FileSystemTest, SourceTakenDuringItsCopyIsNotPutInPlace) {
+  const std::string temp = folder_.Make("Temp");
+  WriteFile(Path("x.GDT"), "taken");
+  struct Reset {
+    ~Reset() { before_put_in_place = nullptr; }
+  } reset;
+  before_put_in_place = [&] { fs::remove(Path("x.GDT")); };
+  EXPECT_EQ(fs_->CopyFile(Path("x.GDT"), Below(temp, "x.GDT"), true).outcome, CopyOutcome::kGone);
+  EXPECT_EQ(EntryCount(temp), 0u);
+}
+
+TEST_F(FileSystemTest, FolderIdentityIsOneForEverySpellingOfAFolder) {
+  const std::string folder = folder_.Make("F");
+  const std::optional<FileIdentity> identity = fs_->FolderIdentity(folder);
+  ASSERT_TRUE(identity.has_value());
+#ifdef _WIN32
+  std::string upper = folder, lower = folder;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::vector<std::string> spellings = {folder + "\\.", folder + "\\", upper, lower};
+#else
+  const std::string relative = fs::relative(folder).string();
+  ASSERT_EQ(symlink(folder.c_str(), Path("link").c_str()), 0);
+  const std::vector<std::string> spellings = {folder + "/.", folder + "//", relative,
+                                              "./" + relative, Path("link")};
+#endif
+  for (const std::string& spelling : spellings) {
+    EXPECT_TRUE(fs_->FolderIdentity(spelling) == identity) << spelling;
+  }
+  EXPECT_NE(fs_->FolderIdentity(folder_.Make("G")), identity);
+  WriteFile(Path("file"), "");
+  for (const std::string& none : {Path("file"), Path("missing"), std::string()}) {
+    EXPECT_FALSE(fs_->FolderIdentity(none).has_value()) << none;
+  }
 }
 
 TEST_F(FileSystemTest, DeleteRemovesReadOnlyFilesOnlyWithForce) {
@@ -206,15 +254,17 @@ TEST_P(DeleteCopiedTest, RemovesOnlyTheFileThatWasCopied) {
   const std::string temp = folder_.Make("Temp");
   const std::string source = Path("order.GDT");
   WriteFile(source, "first version");
-  const std::optional<FileStamp> copied = fs_->CopyFile(source, Below(temp, "order.GDT"), true);
-  ASSERT_TRUE(copied.has_value());
+  const CopyResult copied = fs_->CopyFile(source, Below(temp, "order.GDT"), true);
+  ASSERT_EQ(copied.outcome, CopyOutcome::kCopied);
   GetParam().change(source);
   if (GetParam().deleted) {
-    fs_->DeleteCopiedFile(source, *copied);
+    // False only for a file that someone else took first.
+    const bool there = Exists(source);
+    EXPECT_EQ(fs_->DeleteCopiedFile(source, copied.source), there);
     EXPECT_FALSE(Exists(source));
   } else {
     const std::string before = ReadFile(source);
-    EXPECT_THROW(fs_->DeleteCopiedFile(source, *copied), RuntimeError);
+    EXPECT_THROW(fs_->DeleteCopiedFile(source, copied.source), RuntimeError);
     EXPECT_EQ(ReadFile(source), before);
   }
 }
@@ -225,6 +275,7 @@ INSTANTIATE_TEST_SUITE_P(
         AfterCopy{"Unchanged", [](const std::string&) {}, true},
         AfterCopy{"UnchangedAndReadOnly", [](const std::string& path) { MakeReadOnly(path); },
                   true},
+        AfterCopy{"TakenBySomeoneElse", [](const std::string& path) { fs::remove(path); }, true},
         AfterCopy{"NewVersionUnderTheSameName",
                   [](const std::string& path) {
                     // A dropper that reuses one name writes beside it and
@@ -334,7 +385,7 @@ int RunAs(uid_t uid, const std::function<int()>& work) {
 // for any other failure and 3 when the file is left to settle.
 int CopyOutcome(FileSystem& fs, const std::string& from, const std::string& to) {
   try {
-    return fs.CopyFile(from, to, true) ? 0 : 3;
+    return fs.CopyFile(from, to, true).outcome == CopyOutcome::kCopied ? 0 : 3;
   } catch (const RuntimeError& error) {
     return error.Number() == EAGAIN ? 1 : 2;
   }

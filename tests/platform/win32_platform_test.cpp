@@ -280,6 +280,36 @@ INSTANTIATE_TEST_SUITE_P(Targets, LinkedTempTest, ::testing::Values(true, false)
                            return std::string(info.param ? "ToItsOwnFolder" : "ToAnotherFolder");
                          });
 
+// Only a name-surrogate reparse point leads elsewhere; what a cloud-sync
+// client or deduplication marks is the file or folder itself.
+struct TagCase {
+  const char* what;
+  DWORD attributes;
+  DWORD tag;
+  bool link;
+};
+
+class ReparseTagTest : public ::testing::TestWithParam<TagCase> {};
+
+TEST_P(ReparseTagTest, OnlyANameSurrogateIsALink) {
+  EXPECT_EQ(win32::IsLink(GetParam().attributes, GetParam().tag), GetParam().link);
+}
+
+constexpr DWORD kReparse = FILE_ATTRIBUTE_REPARSE_POINT;
+INSTANTIATE_TEST_SUITE_P(
+    Tags, ReparseTagTest,
+    ::testing::Values(
+        TagCase{"SymbolicLink", kReparse, IO_REPARSE_TAG_SYMLINK, true},
+        TagCase{"MountPoint", kReparse | FILE_ATTRIBUTE_DIRECTORY, IO_REPARSE_TAG_MOUNT_POINT,
+                true},
+        TagCase{"CloudFileNotDownloaded", kReparse | 0x00400000, 0x9000701A, false},
+        TagCase{"CloudFolder", kReparse | FILE_ATTRIBUTE_DIRECTORY, 0x9000001A, false},
+        TagCase{"Deduplicated", kReparse, 0x80000013, false},
+        TagCase{"TagUnknown", kReparse, 0, true},
+        // A listing's tag means nothing without the attribute.
+        TagCase{"NoReparsePoint", FILE_ATTRIBUTE_ARCHIVE, IO_REPARSE_TAG_SYMLINK, false}),
+    [](const auto& info) { return std::string(info.param.what); });
+
 // What a cleanup of Temp takes: temporary copies of this program's own
 // naming whose writer is gone, and nothing else.
 struct LeftoverCase {

@@ -38,15 +38,18 @@ struct GateFileSystem : FileSystem {
   bool FileExists(const std::string& p) override { return real_.FileExists(p); }
   std::uint64_t Size(const std::string& p) override { return real_.Size(p); }
   void Move(const std::string& f, const std::string& t) override { real_.Move(f, t); }
-  std::optional<FileStamp> CopyFile(const std::string& f, const std::string& t, bool o) override {
+  CopyResult CopyFile(const std::string& f, const std::string& t, bool o) override {
     return real_.CopyFile(f, t, o);
   }
   void RemoveAbandonedCopies(const std::string& f) noexcept override {
     real_.RemoveAbandonedCopies(f);
   }
   void DeleteFile(const std::string& p, bool f) override { real_.DeleteFile(p, f); }
-  void DeleteCopiedFile(const std::string& p, const FileStamp& s) override {
-    real_.DeleteCopiedFile(p, s);
+  bool DeleteCopiedFile(const std::string& p, const FileStamp& s) override {
+    return real_.DeleteCopiedFile(p, s);
+  }
+  std::optional<FileIdentity> FolderIdentity(const std::string& p) override {
+    return real_.FolderIdentity(p);
   }
   void AppendText(const std::string& p, const std::string& t) override { real_.AppendText(p, t); }
 

@@ -184,7 +184,9 @@ FileBeside::~FileBeside() {
   if (folder_ >= 0) close(folder_);
 }
 
-void FileBeside::PutInPlace(bool replace, Flush flush) {
+std::function<void()> FileBeside::before_put_in_place;
+
+bool FileBeside::PutInPlace(bool replace, Flush flush, const std::function<bool()>& wanted) {
   if (final_mode_ != created_mode_ && fchmod(fd_, final_mode_) != 0) {
     RaiseLastSystemError(destination_);
   }
@@ -192,6 +194,8 @@ void FileBeside::PutInPlace(bool replace, Flush flush) {
   // leave the new name on an empty file. It also reports a failed write.
   const int flushed = flush == Flush::kAll ? fsync(fd_) : fdatasync(fd_);
   if (flushed != 0) RaiseLastSystemError(destination_);
+  if (before_put_in_place) before_put_in_place();
+  if (wanted && !wanted()) return false;
   const char* from = temporary_name_.c_str();
   const bool renamed = replace ? renameat(folder_, from, folder_, name_.c_str()) == 0
                                : RenameNoReplaceAt(folder_, from, folder_, name_.c_str());
@@ -204,6 +208,7 @@ void FileBeside::PutInPlace(bool replace, Flush flush) {
   fd_ = -1;
   if (closed != 0) RaiseLastSystemError(destination_);
   SyncFolder(folder_, destination_);
+  return true;
 }
 
 bool IsNameBeside(const std::string& name) {

@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 
 namespace quillbeck::posix {
@@ -67,8 +68,16 @@ class FileBeside {
   // PutInPlace() flushes the file to the disk, closes it and renames it over
   // the destination (only if there is none, unless `replace`), then makes
   // the new name durable. Raises, naming the destination, on any failure;
-  // the destination is then as it was.
-  void PutInPlace(bool replace, Flush flush);
+  // the destination is then as it was. When `wanted` is given it is asked
+  // after the flush, right before the rename: false leaves the destination
+  // as it was and the file to go with this object, and PutInPlace() returns
+  // false.
+  bool PutInPlace(bool replace, Flush flush, const std::function<bool()>& wanted = {});
+
+  // Runs, when set, in every PutInPlace() right before `wanted` is asked:
+  // where a test makes something happen at that moment. The program never
+  // sets it.
+  static std::function<void()> before_put_in_place;
 
  private:
   // CreateLocked() makes and locks the file in the open folder_; on failure

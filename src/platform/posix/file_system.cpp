@@ -10,7 +10,9 @@
 //    Temp that is one;
 //  - where a writer may be at work out of this machine's sight (a share, a
 //    FUSE mount), a file is taken only once it has stopped changing;
-//  - the source is deleted only while it is still the file that was copied.
+//  - the source is deleted only while it is still the file that was copied;
+//  - a source that someone else took is no failure, and its copy is
+//    dropped if the source left before the copy was put in place.
 // "Read-only" means a file without any write permission bit, as the Windows
 // attribute does: it holds for root too, who passes every permission check.
 #include <dirent.h>
@@ -168,6 +170,17 @@ class SourceLock {
   bool leased_ = false;
 };
 
+// StillAt() is true while `path` names the file described by `st`, false
+// when nothing or another file stands there. Raises when it cannot tell.
+bool StillAt(const std::string& path, const struct stat& st) {
+  struct stat now;
+  if (lstat(path.c_str(), &now) != 0) {
+    if (errno == ENOENT) return false;
+    RaiseLastSystemError(path);
+  }
+  return now.st_dev == st.st_dev && now.st_ino == st.st_ino;
+}
+
 bool IsFolder(const std::string& path) {
   struct stat st;
   if (path.empty() || path.find('\0') != std::string::npos) return false;
@@ -228,13 +241,27 @@ class PosixFileSystem : public FileSystem {
     }
   }
 
-  std::optional<FileStamp> CopyFile(const std::string& from, const std::string& to,
-                                    bool overwrite) override {
+  CopyResult CopyFile(const std::string& from, const std::string& to, bool overwrite) override {
+    bool gone = false;
+    const std::optional<FileStamp> copied = Copy(from, to, overwrite, gone);
+    if (gone) return {CopyOutcome::kGone, {}};
+    if (!copied) return {CopyOutcome::kStillArriving, {}};
+    return {CopyOutcome::kCopied, *copied};
+  }
+
+  // Copy() is CopyFile(): the stamp copied, nothing while the source is
+  // still arriving, and nothing with `gone` set when someone else took it.
+  std::optional<FileStamp> Copy(const std::string& from, const std::string& to, bool overwrite,
+                                bool& gone) {
     // O_NONBLOCK: opening a fifo must not wait for a writer, and a file that
     // another program holds a write lease on is busy rather than waited for.
     Descriptor source(open(CPath(from), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (source.get() < 0) {
       if (errno == EWOULDBLOCK) RaiseInUse(from);
+      if (errno == ENOENT) {
+        gone = true;
+        return std::nullopt;
+      }
       RaiseLastSystemError(from);
     }
     struct stat st;
@@ -265,8 +292,14 @@ class PosixFileSystem : public FileSystem {
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     futimens(temporary.fd(), times);  // the time stamps are a courtesy
     // The caller deletes the source next: the data and then the new name
-    // reach the disk before we return.
-    temporary.PutInPlace(overwrite, posix::FileBeside::Flush::kData);
+    // reach the disk before we return. A source that has left its path by
+    // then was taken by someone else, who may have handed it on already: its
+    // copy is dropped rather than put there again.
+    if (!temporary.PutInPlace(overwrite, posix::FileBeside::Flush::kData,
+                              [&] { return StillAt(from, st); })) {
+      gone = true;
+      return std::nullopt;
+    }
     return stamp;
   }
 
@@ -278,16 +311,34 @@ class PosixFileSystem : public FileSystem {
     if (unlink(path.c_str()) != 0) RaiseLastSystemError(path);
   }
 
-  void DeleteCopiedFile(const std::string& path, const FileStamp& copied) override {
+  bool DeleteCopiedFile(const std::string& path, const FileStamp& copied) override {
     // Linux cannot remove a file through a descriptor, so the name is
     // checked right before it goes: the gap is one system call wide.
     struct stat st;
-    if (lstat(CPath(path), &st) != 0) RaiseLastSystemError(path);
+    if (lstat(CPath(path), &st) != 0) {
+      if (errno == ENOENT) return false;  // someone else took it
+      RaiseLastSystemError(path);
+    }
     if (!S_ISREG(st.st_mode) || StampOf(st) != copied) {
       throw RuntimeError(EAGAIN, "The file has changed since it was copied: " + path);
     }
-    if (unlink(path.c_str()) != 0) RaiseLastSystemError(path);
+    if (unlink(path.c_str()) != 0) {
+      if (errno == ENOENT) return false;
+      RaiseLastSystemError(path);
+    }
     settling_.Forget(path);
+    return true;
+  }
+
+  std::optional<FileIdentity> FolderIdentity(const std::string& path) override {
+    if (path.empty() || path.find('\0') != std::string::npos) return std::nullopt;
+    // O_PATH: a folder that may be entered but not read is known all the
+    // same; the descriptor is the folder itself, links followed.
+    Descriptor folder(open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat st;
+    if (folder.get() < 0 || fstat(folder.get(), &st) != 0) return std::nullopt;
+    return FileIdentity{static_cast<std::uint64_t>(st.st_dev),
+                        static_cast<std::uint64_t>(st.st_ino)};
   }
 
   void AppendText(const std::string& path, const std::string& text) override {

@@ -45,6 +45,17 @@ bool SystemPath(std::string_view utf8, std::wstring& wide) {
   return true;
 }
 
+bool IsLink(DWORD attributes, DWORD reparse_tag) {
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+  return reparse_tag == 0 || IsReparseTagNameSurrogate(reparse_tag) != 0;
+}
+
+DWORD ReparseTag(HANDLE handle) {
+  FILE_ATTRIBUTE_TAG_INFO info;
+  if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info)) return 0;
+  return (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? info.ReparseTag : 0;
+}
+
 }  // namespace win32
 
 namespace {
@@ -130,7 +141,8 @@ std::wstring FolderOf(const std::wstring& path) {
 }
 
 // RefuseIfALink() raises, naming the folder, when the folder open as
-// `handle` is a link, a junction or another reparse point.
+// `handle` is a symbolic link, a junction or a mount point. A folder that a
+// sync client keeps (a reparse point of another tag) is written into.
 void RefuseIfALink(HANDLE handle, const std::wstring& folder, const std::string& context) {
   FILE_BASIC_INFO info;
   if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &info, sizeof info))
@@ -140,7 +152,7 @@ void RefuseIfALink(HANDLE handle, const std::wstring& folder, const std::string&
   // for the folder the link leads to.
   const DWORD by_name = GetFileAttributesW(folder.c_str());
   if (by_name != INVALID_FILE_ATTRIBUTES) info.FileAttributes |= by_name;
-  if (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+  if (win32::IsLink(info.FileAttributes, win32::ReparseTag(handle))) {
     throw RuntimeError(ERROR_CANT_ACCESS_FILE,
                        "The folder is a link or junction, which is never written through: " +
                            win32::WideToUtf8(folder));
@@ -148,8 +160,8 @@ void RefuseIfALink(HANDLE handle, const std::wstring& folder, const std::string&
 }
 
 // OpenRealFolder() opens the folder a copy is written into, refusing one
-// that is a symbolic link, a junction or any other reparse point: the copy
-// would land wherever that points, possibly on its own source. The folder
+// that is a symbolic link, a junction or a mount point: the copy would
+// land wherever that points, possibly on its own source. The folder
 // is held without delete sharing until the copy is in place, so it cannot
 // be swapped for a link meanwhile.
 //
@@ -167,6 +179,29 @@ UniqueHandle OpenRealFolder(const std::wstring& folder, const std::string& conte
   if (!handle.Valid()) RaiseLast(context);
   RefuseIfALink(handle.Get(), folder, context);
   return handle;
+}
+
+// OpenSource() opens a copy's source for reading, sharing it with readers
+// only; `flags` FILE_FLAG_OPEN_REPARSE_POINT opens a link as itself.
+UniqueHandle OpenSource(const std::wstring& source, DWORD flags) {
+  return UniqueHandle(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | flags, nullptr));
+}
+
+// StillAt() is true while `path` names the file that `stamp` was read from
+// (its volume and file number), false when nothing or another file stands
+// there. Raises with `context` when it cannot tell.
+bool StillAt(const std::wstring& path, const FileStamp& stamp, const std::string& context) {
+  const UniqueHandle file(CreateFileW(
+      path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.Valid()) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
+    RaiseSystemError(static_cast<std::int32_t>(error), context);
+  }
+  const FileStamp now = StampOf(file.Get(), context);
+  return now.device == stamp.device && now.file == stamp.file;
 }
 
 // OutOfSight() is true for a file on a network drive (a UNC path, or a
@@ -219,9 +254,10 @@ class Win32FileSystem final : public FileSystem {
     do {
       if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
       std::string name = win32::WideToUtf8(found.cFileName);
-      // A link or another reparse point leads elsewhere: it is listed so the
-      // caller can say so, but marked as no regular file.
-      const bool regular = !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+      // A link leads elsewhere: it is listed so the caller can say so, but
+      // marked as no regular file. Any other reparse point (a cloud file, a
+      // deduplicated one) is a file like any other.
+      const bool regular = !win32::IsLink(found.dwFileAttributes, found.dwReserved0);
       files.push_back({name, prefix + name, regular});
     } while (FindNextFileW(search, &found));
     if (GetLastError() != ERROR_NO_MORE_FILES) RaiseLast(folder);
@@ -253,8 +289,7 @@ class Win32FileSystem final : public FileSystem {
     if (!MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_COPY_ALLOWED)) RaiseLast(from);
   }
 
-  std::optional<FileStamp> CopyFile(const std::string& from, const std::string& to,
-                                    bool overwrite) override {
+  CopyResult CopyFile(const std::string& from, const std::string& to, bool overwrite) override {
     const std::wstring source = Wide(from);
     const std::wstring destination = Wide(to);
 
@@ -264,23 +299,33 @@ class Win32FileSystem final : public FileSystem {
     // file server keeps the same rule for every machine that opens the file.
     // A link is opened as itself, never followed: what is read and what is
     // later deleted are then one and the same file.
-    UniqueHandle held(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING,
-                                  FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
-                                  nullptr));
-    if (!held.Valid()) RaiseLast(from);
+    UniqueHandle itself = OpenSource(source, FILE_FLAG_OPEN_REPARSE_POINT);
+    if (!itself.Valid()) {
+      // Someone else took it since it was listed.
+      if (GetLastError() == ERROR_FILE_NOT_FOUND) return {CopyOutcome::kGone, {}};
+      RaiseLast(from);
+    }
     FILE_BASIC_INFO like;
-    if (!GetFileInformationByHandleEx(held.Get(), FileBasicInfo, &like, sizeof like))
+    if (!GetFileInformationByHandleEx(itself.Get(), FileBasicInfo, &like, sizeof like))
       RaiseLast(from);
     const DWORD by_name = GetFileAttributesW(source.c_str());
-    if ((like.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-        (by_name != INVALID_FILE_ATTRIBUTES && (by_name & FILE_ATTRIBUTE_REPARSE_POINT))) {
+    const DWORD attributes =
+        like.FileAttributes | (by_name != INVALID_FILE_ATTRIBUTES ? by_name : 0);
+    const bool reparse_point = attributes & FILE_ATTRIBUTE_REPARSE_POINT;
+    if (reparse_point && win32::IsLink(attributes, win32::ReparseTag(itself.Get()))) {
       throw RuntimeError(ERROR_CANT_ACCESS_FILE,
                          "The file is a link, which is never followed: " + from);
     }
+    // Any other reparse point (a cloud file, a deduplicated one) is read
+    // through the normal open, which lets its owner fetch what is not on this
+    // disk yet. The first handle shares no deletion, so the name stays on
+    // this very file until the second one holds it.
+    UniqueHandle held = reparse_point ? OpenSource(source, 0) : std::move(itself);
+    if (!held.Valid()) RaiseLast(from);
+    itself.Close();
     const FileStamp stamp = StampOf(held.Get(), from);
     const bool out_of_sight = OutOfSight(source);
-    if (out_of_sight && !settling_.Settled(from, stamp)) return std::nullopt;
+    if (out_of_sight && !settling_.Settled(from, stamp)) return {CopyOutcome::kStillArriving, {}};
 
     const std::wstring folder_path = FolderOf(destination);
     const UniqueHandle folder = OpenRealFolder(folder_path, to);
@@ -293,7 +338,7 @@ class Win32FileSystem final : public FileSystem {
       const FileStamp after = StampOf(held.Get(), from);
       if (after != stamp) {
         settling_.Changed(from, after);
-        return std::nullopt;
+        return {CopyOutcome::kStillArriving, {}};
       }
     }
     held.Close();
@@ -302,12 +347,19 @@ class Win32FileSystem final : public FileSystem {
     // the same, and keeps its attribute if the replacement fails.
     const DWORD had = overwrite ? ClearReadOnly(destination) : INVALID_FILE_ATTRIBUTES;
     try {
-      copy.Commit(destination, overwrite, like);
+      // A source that has left its path by now was taken by someone else,
+      // who may have handed it on already: its copy is dropped rather than
+      // put there again.
+      if (!copy.Commit(destination, overwrite, like,
+                       [&] { return StillAt(source, stamp, from); })) {
+        RestoreAttributes(destination, had);
+        return {CopyOutcome::kGone, {}};
+      }
     } catch (...) {
       RestoreAttributes(destination, had);
       throw;
     }
-    return stamp;
+    return {CopyOutcome::kCopied, stamp};
   }
 
   void DeleteFile(const std::string& path, bool force) override {
@@ -320,7 +372,7 @@ class Win32FileSystem final : public FileSystem {
     }
   }
 
-  void DeleteCopiedFile(const std::string& path, const FileStamp& copied) override {
+  bool DeleteCopiedFile(const std::string& path, const FileStamp& copied) override {
     // The file is opened for deletion with the sharing DeleteFileW uses, so
     // a file another process holds without delete sharing fails the same
     // way; then the very file that was compared is the one deleted, through
@@ -329,7 +381,10 @@ class Win32FileSystem final : public FileSystem {
                                   DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file.Valid()) RaiseLast(path);
+    if (!file.Valid()) {
+      if (GetLastError() == ERROR_FILE_NOT_FOUND) return false;  // someone else took it
+      RaiseLast(path);
+    }
     if (StampOf(file.Get(), path) != copied) RaiseSystemError(ERROR_SHARING_VIOLATION, path);
     FILE_BASIC_INFO basic;
     if (!GetFileInformationByHandleEx(file.Get(), FileBasicInfo, &basic, sizeof basic))
@@ -347,6 +402,29 @@ class Win32FileSystem final : public FileSystem {
                                     sizeof disposition))
       RaiseLast(path);
     settling_.Forget(path);
+    return true;
+  }
+
+  std::optional<FileIdentity> FolderIdentity(const std::string& path) override {
+    try {
+      std::wstring wide;
+      if (path.empty() || !win32::SystemPath(path, wide)) return std::nullopt;
+      // Backup semantics open a folder at all; without
+      // FILE_FLAG_OPEN_REPARSE_POINT a link is followed to its folder.
+      const UniqueHandle folder(CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                            nullptr));
+      BY_HANDLE_FILE_INFORMATION info;
+      if (!folder.Valid() || !GetFileInformationByHandle(folder.Get(), &info) ||
+          !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return std::nullopt;
+      return FileIdentity{
+          info.dwVolumeSerialNumber,
+          (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+    } catch (...) {
+      return std::nullopt;  // out of memory for the path
+    }
   }
 
   void AppendText(const std::string& path, const std::string& text) override {

@@ -96,7 +96,10 @@ bool DeleteIfAbandoned(const std::wstring& path) {
   if (!file.Valid()) return false;
   FILE_BASIC_INFO basic;
   if (!GetFileInformationByHandleEx(file.Get(), FileBasicInfo, &basic, sizeof basic)) return false;
-  if (basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+  // A sync client may have made it a cloud file, which is still ours; a link
+  // of our name is not.
+  if ((basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      IsLink(basic.FileAttributes, ReparseTag(file.Get())))
     return false;
   // A copy killed between taking its source's attributes and its rename may
   // be read-only, which refuses deletion.
@@ -122,7 +125,8 @@ void DeleteAbandonedCopies(const std::wstring& prefix) noexcept {
       ~FindCloser() { FindClose(handle); }
     } closer{search};
     do {
-      if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+          IsLink(found.dwFileAttributes, found.dwReserved0))
         continue;
       if (IsTemporaryCopyName(found.cFileName)) DeleteIfAbandoned(prefix + found.cFileName);
     } while (FindNextFileW(search, &found));
@@ -181,8 +185,10 @@ void TemporaryCopy::Fill(HANDLE source, const std::string& source_context) {
   }
 }
 
-void TemporaryCopy::Commit(const std::wstring& destination, bool replace,
-                           const FILE_BASIC_INFO& like) {
+std::function<void()> TemporaryCopy::before_put_in_place;
+
+bool TemporaryCopy::Commit(const std::wstring& destination, bool replace,
+                           const FILE_BASIC_INFO& like, const std::function<bool()>& wanted) {
   constexpr DWORD kCopied = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                             FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                             FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
@@ -195,13 +201,15 @@ void TemporaryCopy::Commit(const std::wstring& destination, bool replace,
   // The caller deletes the source next: the copy's data must be on the disk
   // before that, or a power cut could leave neither.
   if (!FlushFileBuffers(file_.Get())) RaiseLast();
+  if (before_put_in_place) before_put_in_place();
+  if (wanted && !wanted()) return false;
 
   if (RenameByHandle(file_.Get(), destination, replace)) {
     committed_ = true;
     // Writes the new name through as well, as MOVEFILE_WRITE_THROUGH would.
     if (!FlushFileBuffers(file_.Get())) RaiseLast();
     file_.Close();
-    return;
+    return true;
   }
   const DWORD error = GetLastError();
   if (error != ERROR_INVALID_PARAMETER && error != ERROR_NOT_SUPPORTED &&
@@ -215,6 +223,7 @@ void TemporaryCopy::Commit(const std::wstring& destination, bool replace,
                    MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0)))
     RaiseLast();
   committed_ = true;
+  return true;
 }
 
 }  // namespace quillbeck::win32

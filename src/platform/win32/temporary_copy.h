@@ -11,6 +11,7 @@
 // therefore has no living writer and is abandoned.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -42,8 +43,15 @@ class TemporaryCopy {
   // Commit() gives the copy the attributes and last-write time of `like`,
   // writes it through to the disk and renames it over `destination` (which
   // it replaces only with `replace`). Afterwards the temporary name is gone.
-  // Raises with the destination as context.
-  void Commit(const std::wstring& destination, bool replace, const FILE_BASIC_INFO& like);
+  // Raises with the destination as context. `wanted`, when given, is asked
+  // right before the rename: false leaves the destination as it was and the
+  // copy to be deleted with this object, and Commit() returns false.
+  bool Commit(const std::wstring& destination, bool replace, const FILE_BASIC_INFO& like,
+              const std::function<bool()>& wanted = {});
+
+  // Runs, when set, in every Commit() right before `wanted` is asked: where
+  // a test makes something happen at that moment. The program never sets it.
+  static std::function<void()> before_put_in_place;
 
  private:
   [[noreturn]] void RaiseLast() const;

@@ -49,4 +49,16 @@ class UniqueHandle {
 // zero character, which no file name can.
 bool SystemPath(std::string_view utf8, std::wstring& wide);
 
+// IsLink() tells from a file's attributes and its reparse tag whether it is
+// a link that leads elsewhere: a symbolic link, a junction or a mount point
+// (a name-surrogate tag). A file or folder with any other tag (one that a
+// cloud-sync client keeps, a deduplicated file) is itself. A reparse point
+// whose tag could not be read (0) counts as a link.
+bool IsLink(DWORD attributes, DWORD reparse_tag);
+
+// ReparseTag() is the reparse tag of the file or folder open as `handle`,
+// which must have been opened as itself (FILE_FLAG_OPEN_REPARSE_POINT); 0
+// for none, or when it cannot be read.
+DWORD ReparseTag(HANDLE handle);
+
 }  // namespace quillbeck::win32
