@@ -40,13 +40,18 @@ void PrepareFolder(Platform& platform, const std::string& folder) {
 }
 
 void RunSlot(Platform& platform, Global& global, const SlotTexts& texts,
-             std::atomic<bool>& temp_owed) {
+             std::atomic<bool>& temp_owed, FolderClaims& claims) {
   FileSystem& fs = platform.fs;
   const std::string separator = PathSeparator();
   const std::string temp = TempOf(texts.folder);
   // The slot's own thread may wait for a share that answers slowly: the
   // window does not.
-  if (!fs.FolderExistsNow(texts.folder)) return;
+  const std::optional<FileIdentity> folder = fs.FolderIdentity(texts.folder);
+  if (!folder) return;
+  // Work of another slot in the same folder, however it is spelled, goes
+  // on: this turn is sat out, as a busy folder's turn is.
+  const FolderClaims::Claim claim = claims.Take(*folder);
+  if (!claim) return;
   global.Trace("Check folder: " + texts.folder);
   const std::vector<FileEntry> files = fs.Files(texts.folder);
   bool temp_swept = false;
@@ -78,12 +83,21 @@ void RunSlot(Platform& platform, Global& global, const SlotTexts& texts,
     global.Trace("Copy " + file.Name + " in " + temp + separator);
     const CopyResult copied = fs.CopyFile(file.Path, temp + separator + file.Name, true);
     // A file on a share that is still changing is left for a later tick:
-    // it is arriving, which is no fault. One someone else took is theirs.
-    if (copied.outcome != CopyOutcome::kCopied) continue;
+    // it is arriving, which is no fault.
+    if (copied.outcome == CopyOutcome::kStillArriving) continue;
+    // A file gone meanwhile was taken by someone else (another copy of the
+    // program, another session, another machine): theirs to start for.
+    if (copied.outcome == CopyOutcome::kGone) {
+      global.Trace("Gone: " + file.Name);
+      continue;
+    }
     global.Trace("Delete " + file.Path);
     // Only the file that was copied goes: one put there under the same
     // name meanwhile stays for the next tick.
-    fs.DeleteCopiedFile(file.Path, copied.source);
+    if (!fs.DeleteCopiedFile(file.Path, copied.source)) {
+      global.Trace("Gone: " + file.Name);
+      continue;
+    }
     global.Trace("Shell " + texts.shell);
     platform.launcher.Launch(texts.shell);
     global.Trace("Done");
@@ -103,8 +117,9 @@ std::vector<std::exception_ptr> RunWatchCycle(Platform& platform, Global& global
     std::string folder = texts.folder;
     std::atomic<bool>& temp_owed = state.temp_owed[slot];
     steps.push_back(
-        {slot, std::move(folder), [&platform, &global, &temp_owed, texts = std::move(texts)] {
-           RunSlot(platform, global, texts, temp_owed);
+        {slot, std::move(folder),
+         [&platform, &global, &temp_owed, &claims = state.claims, texts = std::move(texts)] {
+           RunSlot(platform, global, texts, temp_owed, claims);
          }});
   }
   return state.runner.Run(std::move(steps), kTick, deadline);

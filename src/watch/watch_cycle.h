@@ -26,6 +26,7 @@
 #include "log/Global.h"
 #include "platform/platform.h"
 #include "platform/window.h"
+#include "watch/folder_claims.h"
 #include "watch/slot_runner.h"
 
 namespace quillbeck {
@@ -36,10 +37,13 @@ inline constexpr std::chrono::milliseconds kFolderWorkWait{500};
 
 // What the watch cycle keeps between ticks.
 struct WatchState {
-  SlotRunner runner;
   // A slot whose Temp start-up could not make (in time, or at all) owes
   // it: its tick makes it once the slot has a file to copy.
   std::array<std::atomic<bool>, kSlotCount + 1> temp_owed{};
+  // The folders that slots' work is under way in.
+  FolderClaims claims;
+  // Last, so the work it waits for at its end still has what it uses.
+  SlotRunner runner;
 };
 
 // One slot's texts, as the window showed them when its turn came.
@@ -54,9 +58,10 @@ std::vector<std::exception_ptr> RunWatchCycle(Platform& platform, Global& global
                                               WatchState& state,
                                               SlotRunner::Clock::time_point deadline);
 
-// RunSlot() is one slot's work of a tick, on whatever thread runs it.
+// RunSlot() is one slot's work of a tick, on whatever thread runs it;
+// it sits the turn out while `claims` holds its folder for other work.
 void RunSlot(Platform& platform, Global& global, const SlotTexts& texts,
-             std::atomic<bool>& temp_owed);
+             std::atomic<bool>& temp_owed, FolderClaims& claims);
 
 // PrepareFolder() is start-up's work for one watched folder: the missing
 // Temp is made where the folder exists, and what a copy cut short left in

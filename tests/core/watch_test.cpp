@@ -226,6 +226,51 @@ INSTANTIATE_TEST_SUITE_P(Failures, LastingFailureTest,
                                            ),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Another copy of the program (another machine, another session) takes
+// each file at the step named, as on a folder that two of them watch.
+struct TakenBySomeoneElse : GateFileSystem {
+  using GateFileSystem::GateFileSystem;
+  bool at_copy = true;  // else right before the delete
+  CopyResult CopyFile(const std::string& from, const std::string& to, bool overwrite) override {
+    if (at_copy) std::filesystem::remove(from);
+    return GateFileSystem::CopyFile(from, to, overwrite);
+  }
+  bool DeleteCopiedFile(const std::string& path, const FileStamp& copied) override {
+    if (!at_copy) std::filesystem::remove(path);
+    return GateFileSystem::DeleteCopiedFile(path, copied);
+  }
+};
+
+class GoneTest : public WatchTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(GoneTest, AFileSomeoneElseTookIsNoErrorAndStartsNothing) {
+  TakenBySomeoneElse taking(*fs);
+  taking.at_copy = GetParam();
+  Platform platform_taken{taking,      *profile,        *launcher,      clock,
+                          time_stamps, single_instance, install.Path(), install.Path()};
+  frmMain taken_form(platform_taken, window);
+  const std::string folder = Watched("w");
+  window.folder[1] = folder;
+  window.shell[1] = Command(record, "never");
+  WriteFile(In(folder, "a.GDT"), "a");
+  taken_form.global().bDebug = true;
+
+  taken_form.tmrWork_Timer();
+
+  const std::string sep = PathSeparator();
+  std::vector<std::string> expected = {"Timer started", "Check folder: " + folder, "File: a.GDT",
+                                       "Copy a.GDT in " + folder + sep + "Temp" + sep};
+  if (!GetParam()) expected.push_back("Delete " + In(folder, "a.GDT"));
+  expected.push_back("Gone: a.GDT");
+  EXPECT_EQ(Traced(), expected) << "no start for a file someone else took";
+  EXPECT_TRUE(window.boxes.empty());
+  EXPECT_FALSE(Exists(LogPath("Error.log")));
+  EXPECT_EQ(Exists(TempOf(folder, "a.GDT")), !GetParam()) << "a gone source's copy is dropped";
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, GoneTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "AtCopy" : "AtDelete"; });
+
 TEST_F(WatchTest, UnstartableCommandCostsAFileOnlyWhenNotSeenBefore) {
   // A command seen not to start keeps every file where it is; one whose
   // program is missing is found only when started, after one file moved.
@@ -277,8 +322,14 @@ TEST_F(WatchTest, AFrozenFolderHoldsOnlyItsOwnWork) {
   window.shell[1] = Command(record, "frozen");
   window.folder[2] = local;
   window.shell[2] = Command(record, "local");
+  // The same folder under other spellings: sat out, not worked twice.
   window.folder[3] = frozen + PathSeparator();
-  window.shell[3] = Command(record, "same folder");
+  window.folder[4] = frozen + PathSeparator() + ".";
+#ifndef _WIN32
+  std::filesystem::create_directory_symlink(frozen, data.Join("link-to-frozen"));
+  window.folder[5] = data.Join("link-to-frozen");
+#endif
+  for (int slot = 3; slot <= 5; ++slot) window.shell[slot] = Command(record, "same folder");
   WriteFile(In(frozen, "f.GDT"), "f");
 
   WriteFile(In(local, "1.GDT"), "1");
