@@ -21,6 +21,8 @@
 #include <string>
 #include <utility>
 
+#include "platform/posix/unique_fd.h"
+
 namespace quillbeck {
 
 namespace {
@@ -61,11 +63,11 @@ class SocketSystemLog final : public SystemLog {
     std::memcpy(address.sun_path, path_.data(), path_.size());
     try {
       const std::string datagram = Header(priority) + text;
-      const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-      if (fd < 0) return;
-      static_cast<void>(sendto(fd, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+      const posix::UniqueFd fd(socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+      if (!fd.valid()) return;
+      static_cast<void>(sendto(fd.get(), datagram.data(), datagram.size(),
+                               MSG_DONTWAIT | MSG_NOSIGNAL,
                                reinterpret_cast<const sockaddr*>(&address), sizeof address));
-      close(fd);
     } catch (...) {
       // Out of memory for the text: the entry is lost, as any other is.
     }
