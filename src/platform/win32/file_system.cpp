@@ -22,31 +22,6 @@
 
 namespace quillbeck {
 
-namespace win32 {
-
-bool SystemPath(std::string_view utf8, std::wstring& wide) {
-  wide = Utf8ToWide(utf8);
-  if (wide.find(L'\0') != std::wstring::npos) return false;
-  // CreateDirectoryW takes 12 characters less than MAX_PATH (room for an
-  // 8.3 name inside the folder), so that is where the prefix starts.
-  constexpr std::size_t kClassicLimit = MAX_PATH - 12;
-  if (wide.size() < kClassicLimit || wide.starts_with(L"\\\\?\\") || wide.starts_with(L"\\\\.\\"))
-    return true;
-  const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return true;  // the API will report what is wrong with it
-  std::wstring full(needed, L'\0');
-  const DWORD length = GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
-  if (length == 0 || length >= needed) return true;
-  full.resize(length);
-  if (full.starts_with(L"\\\\"))
-    wide = L"\\\\?\\UNC\\" + full.substr(2);
-  else
-    wide = L"\\\\?\\" + full;
-  return true;
-}
-
-}  // namespace win32
-
 namespace {
 
 using win32::UniqueHandle;
