@@ -38,8 +38,8 @@ namespace {
 
 using quillbeck::installer::kExeName;
 using quillbeck::installer::Log;
-using quillbeck::installer::SameUser;
-using quillbeck::installer::UserOf;
+using quillbeck::win32::ProcessUser;
+using quillbeck::win32::SameUser;
 using quillbeck::win32::UniqueHandle;
 
 // Set by CloseRunningCopies when it closed a copy; the conditions of
@@ -122,15 +122,6 @@ bool EndAsSessionEnds(HANDLE process, DWORD process_id) {
                         SMTO_ABORTIFHUNG, kAnswerTimeoutMs, &ignored);
   }
   return agreed;
-}
-
-// ProcessUser() is the TOKEN_USER of a process, empty when it cannot be
-// read (another user's process, for one).
-std::vector<BYTE> ProcessUser(HANDLE process) {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return {};
-  UniqueHandle owned(token);
-  return UserOf(token);
 }
 
 // Copy is one running copy of the installed exe.

@@ -2,6 +2,8 @@
 
 #include <msiquery.h>
 
+#include "platform/win32/windows_api.h"
+
 namespace quillbeck::installer {
 
 const wchar_t kExeName[] = L"Quillbeck.exe";
@@ -41,15 +43,7 @@ UINT Refuse(MSIHANDLE install, const std::wstring& line) {
 }
 
 std::wstring SystemMessage(DWORD error) {
-  wchar_t* text = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring message = length != 0 ? std::wstring(text, length) : std::wstring();
-  if (text != nullptr) LocalFree(text);
-  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
-                              message.back() == L' ' || message.back() == L'.'))
-    message.pop_back();
+  std::wstring message = win32::SystemText(error);
   if (message.empty()) message = L"error";
   return message + L" (error " + std::to_wstring(error) + L")";
 }

@@ -24,8 +24,8 @@ void Log(MSIHANDLE install, const std::wstring& line);
 // then returns ERROR_INSTALL_FAILURE.
 UINT Refuse(MSIHANDLE install, const std::wstring& line);
 
-// SystemMessage() is the system's text for a GetLastError() number, with
-// the number, on one line.
+// SystemMessage() is the system's text for a GetLastError() number
+// (win32::SystemText()) followed by the number, for the log.
 std::wstring SystemMessage(DWORD error);
 
 // WithSlash() is `folder` ending in one backslash.

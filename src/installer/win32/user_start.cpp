@@ -7,21 +7,9 @@
 
 namespace quillbeck::installer {
 
+using win32::SameUser;
 using win32::UniqueHandle;
-
-std::vector<BYTE> UserOf(HANDLE token) {
-  DWORD size = 0;
-  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  std::vector<BYTE> user(size);
-  if (size == 0 || !GetTokenInformation(token, TokenUser, user.data(), size, &size)) return {};
-  return user;
-}
-
-bool SameUser(const std::vector<BYTE>& a, const std::vector<BYTE>& b) {
-  if (a.empty() || b.empty()) return false;
-  return EqualSid(reinterpret_cast<const TOKEN_USER*>(a.data())->User.Sid,
-                  reinterpret_cast<const TOKEN_USER*>(b.data())->User.Sid) != FALSE;
-}
+using win32::UserOf;
 
 namespace {
 
@@ -135,8 +123,9 @@ class Environment {
 
 StartOutcome Started(BOOL ok, PROCESS_INFORMATION& started, const std::wstring& how) {
   if (!ok) return {false, SystemMessage(GetLastError())};
-  CloseHandle(started.hThread);
-  CloseHandle(started.hProcess);
+  // Not waited for: both handles go at once.
+  UniqueHandle thread(started.hThread);
+  UniqueHandle process(started.hProcess);
   return {true, how};
 }
 
@@ -165,7 +154,8 @@ StartOutcome StartAtUserLevel(const std::wstring& exe, const std::wstring& folde
     BOOL ok = CreateProcessAsUserW(token.Get(), exe.c_str(), command.data(), nullptr, nullptr,
                                    FALSE, flags | CREATE_BREAKAWAY_FROM_JOB, environment.Get(),
                                    folder.c_str(), &startup, &started);
-    if (!ok && (GetLastError() == ERROR_PRIVILEGE_NOT_HELD || GetLastError() == ERROR_ACCESS_DENIED))
+    if (!ok &&
+        (GetLastError() == ERROR_PRIVILEGE_NOT_HELD || GetLastError() == ERROR_ACCESS_DENIED))
       ok = CreateProcessWithTokenW(token.Get(), 0, exe.c_str(), command.data(), flags,
                                    environment.Get(), folder.c_str(), &startup, &started);
     return Started(ok, started, detail);

@@ -8,10 +8,9 @@
 // one their shell runs at.
 #pragma once
 
-#include <string>
-#include <vector>
-
 #include <windows.h>
+
+#include <string>
 
 namespace quillbeck::installer {
 
@@ -20,13 +19,6 @@ struct StartOutcome {
   // How it was started, or why it was not: a phrase for the log.
   std::wstring detail;
 };
-
-// UserOf() is the TOKEN_USER of a token, empty when it cannot be read.
-std::vector<BYTE> UserOf(HANDLE token);
-
-// SameUser() is true when both hold the same user; false when either is
-// empty.
-bool SameUser(const std::vector<BYTE>& a, const std::vector<BYTE>& b);
 
 // StartAtUserLevel() starts `exe` in `folder` with the user's environment
 // and does not wait. Unless the installer holds the elevated half of a

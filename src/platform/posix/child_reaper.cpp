@@ -5,10 +5,10 @@
 // epoll set from the launching thread reaches the sleeping reaper at once.
 //
 // Fallback: where no pidfd can be had (no descriptor left), the pid goes on
-// a list that the reaper checks with
-// waitpid(pid, WNOHANG) every 200 ms while the list is not empty; an eventfd
-// wakes it for the first entry. Where not even the thread can be made, each
-// ReapWhenEnded() checks that list itself.
+// a list that the reaper checks with waitpid(pid, WNOHANG) every 200 ms
+// while the list is not empty; an eventfd wakes it for the first entry.
+// Where not even the thread can be made, each ReapWhenEnded() checks that
+// list itself.
 #include "platform/posix/child_reaper.h"
 
 #include <pthread.h>
@@ -23,6 +23,8 @@
 #include <cstdint>
 #include <mutex>
 #include <vector>
+
+#include "platform/posix/unique_fd.h"
 
 namespace quillbeck::posix {
 
@@ -59,20 +61,22 @@ class Reaper {
 
   void Add(pid_t pid) {
     if (threaded_) {
-      const int pidfd = OpenPidfd(pid);
-      if (pidfd >= 0) {
+      UniqueFd pidfd(OpenPidfd(pid));
+      if (pidfd.valid()) {
         epoll_event event{};
         event.events = EPOLLIN;
-        event.data.u64 = static_cast<std::uint64_t>(pidfd);
-        if (epoll_ctl(epoll_, EPOLL_CTL_ADD, pidfd, &event) == 0) return;
-        close(pidfd);
+        event.data.u64 = static_cast<std::uint64_t>(pidfd.get());
+        if (epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, pidfd.get(), &event) == 0) {
+          pidfd.release();  // the reaper closes it once the child is reaped
+          return;
+        }
       }
     }
     std::lock_guard<std::mutex> lock(mutex_);
     polled_.push_back(pid);
     if (threaded_) {
       const std::uint64_t one = 1;
-      if (write(wake_, &one, sizeof one) < 0) { /* already awake: the counter is full */
+      if (write(wake_.get(), &one, sizeof one) < 0) { /* already awake: the counter is full */
       }
     } else {
       ReapPolled();
@@ -81,12 +85,14 @@ class Reaper {
 
  private:
   Reaper() {
-    epoll_ = epoll_create1(EPOLL_CLOEXEC);
-    wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    epoll_.reset(epoll_create1(EPOLL_CLOEXEC));
+    wake_.reset(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.u64 = kWakeUp;
-    if (epoll_ < 0 || wake_ < 0 || epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &event) != 0) return;
+    if (!epoll_.valid() || !wake_.valid() ||
+        epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, wake_.get(), &event) != 0)
+      return;
     pthread_attr_t attr;
     if (pthread_attr_init(&attr) != 0) return;
     pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
@@ -115,12 +121,12 @@ class Reaper {
         std::lock_guard<std::mutex> lock(mutex_);
         polling = !polled_.empty();
       }
-      const int n = epoll_wait(epoll_, events, 64, polling ? kPollMilliseconds : -1);
+      const int n = epoll_wait(epoll_.get(), events, 64, polling ? kPollMilliseconds : -1);
       for (int i = 0; i < n; ++i) {
         const std::uint64_t data = events[i].data.u64;
         if (data == kWakeUp) {
           std::uint64_t count;
-          if (read(wake_, &count, sizeof count) < 0) { /* nothing to take */
+          if (read(wake_.get(), &count, sizeof count) < 0) { /* nothing to take */
           }
           continue;
         }
@@ -129,8 +135,8 @@ class Reaper {
         // Out of the set before the close: a child being spawned may hold a
         // copy of the descriptor for a moment, which would keep it in the
         // set under a number that the next pidfd reuses.
-        epoll_ctl(epoll_, EPOLL_CTL_DEL, pidfd, nullptr);
-        close(pidfd);
+        epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, pidfd, nullptr);
+        close(pidfd);  // the set's since Add() released it
       }
       std::lock_guard<std::mutex> lock(mutex_);
       ReapPolled();
@@ -148,8 +154,8 @@ class Reaper {
     polled_.swap(running);
   }
 
-  int epoll_ = -1;
-  int wake_ = -1;
+  UniqueFd epoll_;
+  UniqueFd wake_;
   bool threaded_ = false;
   std::mutex mutex_;
   std::vector<pid_t> polled_;

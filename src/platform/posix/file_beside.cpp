@@ -25,18 +25,22 @@ std::string RandomSuffix() {
   return suffix;
 }
 
-std::string FolderOf(const std::string& path) {
+std::size_t NameStart(std::string_view path) {
   const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
+  return slash == std::string_view::npos ? 0 : slash + 1;
+}
+
+std::string FolderOf(std::string_view path) {
+  const std::size_t start = NameStart(path);
+  if (start == 0) return ".";
+  if (start == 1) return "/";
+  return std::string(path.substr(0, start - 1));
 }
 
 void SyncFolderOf(const std::string& path) {
-  const int folder = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder < 0) return;
-  SyncFolder(folder, path);
-  close(folder);
+  const UniqueFd folder(open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder.valid()) return;
+  SyncFolder(folder.get(), path);
 }
 
 void SyncFolder(int folder, const std::string& context) {
@@ -109,41 +113,33 @@ bool LockExclusively(int fd) {
 }  // namespace
 
 FileBeside::FileBeside(const std::string& destination, mode_t mode, Folder folder)
-    : destination_(destination) {
-  const std::size_t slash = destination.rfind('/');
-  const std::string folder_path =
-      slash == std::string::npos ? "." : destination.substr(0, slash == 0 ? 1 : slash);
-  name_ = destination.substr(slash == std::string::npos ? 0 : slash + 1);
+    : destination_(destination), name_(destination.substr(NameStart(destination))) {
+  const std::string folder_path = FolderOf(destination);
   // The folder is held open from here to the rename, so the file is created
   // and named in the very folder that was checked, whatever happens to its
   // path meanwhile.
   const int no_follow = folder == Folder::kNeverALink ? O_NOFOLLOW : 0;
-  folder_ = open(folder_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | no_follow);
-  if (folder_ < 0) {
+  folder_.reset(open(folder_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | no_follow));
+  if (!folder_.valid()) {
     struct stat st;
     // O_DIRECTORY makes a link answer ENOTDIR rather than ELOOP.
     if (no_follow != 0 && lstat(folder_path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-      throw RuntimeError(ELOOP, "The folder is a symbolic link, which is never written through: " +
-                                    folder_path);
+      throw RuntimeError(
+          ELOOP, "The folder is a symbolic link, which is never written through: " + folder_path);
     }
     RaiseLastSystemError(destination);
   }
   try {
-    CreateLocked(destination, slash, mode);
+    CreateLocked(mode);
   } catch (...) {
-    // The destructor does not run for an object never made: what the
-    // constructor opened is closed here, or every refused copy would keep a
-    // descriptor for good.
-    if (fd_ >= 0) {
-      unlinkat(folder_, temporary_name_.c_str(), 0);
-      close(fd_);
-    }
-    close(folder_);
+    // The destructor does not run for an object never made: the members
+    // close what the constructor opened, and the file it made goes here.
+    if (fd_.valid()) unlinkat(folder_.get(), temporary_name_.c_str(), 0);
     throw;
   }
 }
 
-void FileBeside::CreateLocked(const std::string& destination, std::size_t slash, mode_t mode) {
+void FileBeside::CreateLocked(mode_t mode) {
   std::string stem = name_;
   // Room for the hidden-file dot and the suffix within a name's 255 bytes.
   if (stem.size() > kMaxNameLength) stem.resize(kMaxNameLength);
@@ -151,63 +147,59 @@ void FileBeside::CreateLocked(const std::string& destination, std::size_t slash,
   // that a sweeper running as the owner can open an abandoned one.
   const mode_t creation = (mode & 07777) | 0600;
   int error = EEXIST;
-  for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+  for (int attempt = 0; attempt < 100 && !fd_.valid(); ++attempt) {
     temporary_name_ = "." + stem + kMark + RandomSuffix() + kEnd;
-    fd_ = openat(folder_, temporary_name_.c_str(),
-                 O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, creation);
-    if (fd_ < 0) {
-      if (errno != EEXIST) RaiseLastSystemError(destination);
+    fd_.reset(openat(folder_.get(), temporary_name_.c_str(),
+                     O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, creation));
+    if (!fd_.valid()) {
+      if (errno != EEXIST) RaiseLastSystemError(destination_);
       continue;
     }
-    if (!LockExclusively(fd_)) {
+    if (!LockExclusively(fd_.get())) {
       // Someone opened and locked the new file at once; it is left to them
       // and another name taken.
       error = EWOULDBLOCK;
-      unlinkat(folder_, temporary_name_.c_str(), 0);
-      close(fd_);
-      fd_ = -1;
+      unlinkat(folder_.get(), temporary_name_.c_str(), 0);
+      fd_.reset();
     }
   }
-  if (fd_ < 0) RaiseSystemError(error, destination);
-  path_ = (slash == std::string::npos ? "" : destination.substr(0, slash + 1)) + temporary_name_;
+  if (!fd_.valid()) RaiseSystemError(error, destination_);
+  path_ = destination_.substr(0, NameStart(destination_)) + temporary_name_;
   struct stat st;
-  created_mode_ = fstat(fd_, &st) == 0 ? st.st_mode & 07777 : creation;
+  created_mode_ = fstat(fd_.get(), &st) == 0 ? st.st_mode & 07777 : creation;
   // The mode asked for under the same umask: the owner's bits that `mode`
   // lacks come off again.
   final_mode_ = created_mode_ & ~(0600 & ~mode);
 }
 
 FileBeside::~FileBeside() {
-  // The name goes while the file is still locked.
-  if (!placed_ && fd_ >= 0) unlinkat(folder_, temporary_name_.c_str(), 0);
-  if (fd_ >= 0) close(fd_);
-  if (folder_ >= 0) close(folder_);
+  // The name goes while the file is still locked (fd_ closes after this).
+  if (!placed_ && fd_.valid()) unlinkat(folder_.get(), temporary_name_.c_str(), 0);
 }
 
 std::function<void()> FileBeside::before_put_in_place;
 
 bool FileBeside::PutInPlace(bool replace, Flush flush, const std::function<bool()>& wanted) {
-  if (final_mode_ != created_mode_ && fchmod(fd_, final_mode_) != 0) {
+  if (final_mode_ != created_mode_ && fchmod(fd_.get(), final_mode_) != 0) {
     RaiseLastSystemError(destination_);
   }
   // Without the flush, a power cut within the kernel's writeback delay could
   // leave the new name on an empty file. It also reports a failed write.
-  const int flushed = flush == Flush::kAll ? fsync(fd_) : fdatasync(fd_);
+  const int flushed = flush == Flush::kAll ? fsync(fd_.get()) : fdatasync(fd_.get());
   if (flushed != 0) RaiseLastSystemError(destination_);
   if (before_put_in_place) before_put_in_place();
   if (wanted && !wanted()) return false;
   const char* from = temporary_name_.c_str();
-  const bool renamed = replace ? renameat(folder_, from, folder_, name_.c_str()) == 0
-                               : RenameNoReplaceAt(folder_, from, folder_, name_.c_str());
+  const int folder = folder_.get();
+  const bool renamed = replace ? renameat(folder, from, folder, name_.c_str()) == 0
+                               : RenameNoReplaceAt(folder, from, folder, name_.c_str());
   if (!renamed) RaiseLastSystemError(destination_);
   placed_ = true;
   // Only now may the lock go. Some file systems report a failed write only
   // when the file is closed; the destination, though in place, is then not
   // trusted, and the caller's failure leaves its source for another try.
-  const int closed = close(fd_);
-  fd_ = -1;
-  if (closed != 0) RaiseLastSystemError(destination_);
-  SyncFolder(folder_, destination_);
+  if (fd_.Close() != 0) RaiseLastSystemError(destination_);
+  SyncFolder(folder, destination_);
   return true;
 }
 
@@ -234,11 +226,12 @@ namespace {
 // is a file beside that no living writer holds (see above).
 void RemoveIfAbandoned(int folder, const char* name) {
   // O_NONBLOCK: a fifo of that name must not hold the sweep up.
-  const int fd = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return;
+  const UniqueFd fd(
+      openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!fd.valid()) return;
   struct stat st;
   struct timespec now;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+  if (fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && flock(fd.get(), LOCK_EX | LOCK_NB) == 0 &&
       clock_gettime(CLOCK_REALTIME, &now) == 0 &&
       (st.st_size > 0 || now.tv_sec - st.st_ctim.tv_sec > kEmptyFileGrace)) {
     struct stat named;
@@ -247,20 +240,17 @@ void RemoveIfAbandoned(int folder, const char* name) {
       unlinkat(folder, name, 0);
     }
   }
-  close(fd);
 }
 
 }  // namespace
 
 void RemoveAbandonedBeside(const std::string& folder) noexcept {
   if (folder.empty() || folder.find('\0') != std::string::npos) return;
-  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return;
-  DIR* dir = fdopendir(fd);
-  if (dir == nullptr) {
-    close(fd);
-    return;
-  }
+  UniqueFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd.valid()) return;
+  DIR* dir = fdopendir(fd.get());
+  if (dir == nullptr) return;
+  fd.release();  // closedir() closes it now
   try {
     while (const dirent* entry = readdir(dir)) {
       if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN) continue;

@@ -1,22 +1,30 @@
 // Replacing a file in one step on Linux: the new bytes go into a file beside
 // the destination, which is renamed over it once they are on the disk, so a
 // reader or a crash never meets a half-written destination. The copy of the
-// file-system object and the profile store's writes both go this way.
+// file-system object and the profile store's writes both go this way. Also
+// the one place where the Linux layer splits a path into folder and name.
 #pragma once
 
 #include <sys/types.h>
 
 #include <functional>
 #include <string>
+#include <string_view>
+
+#include "platform/posix/unique_fd.h"
 
 namespace quillbeck::posix {
 
 // RandomSuffix() is twelve random lower-case letters and digits.
 std::string RandomSuffix();
 
+// NameStart() is where the last name in `path` begins: just after its last
+// "/", or 0 for a bare name.
+std::size_t NameStart(std::string_view path);
+
 // FolderOf() is the folder holding `path`, as a path the system can open:
 // "." for a bare name, "/" for a name in the root.
-std::string FolderOf(const std::string& path);
+std::string FolderOf(std::string_view path);
 
 // SyncFolderOf() makes the entries of the folder holding `path` durable, so
 // a name just renamed into it survives a power cut. File systems that cannot
@@ -58,7 +66,7 @@ class FileBeside {
   FileBeside(const FileBeside&) = delete;
   FileBeside& operator=(const FileBeside&) = delete;
 
-  int fd() const { return fd_; }
+  int fd() const { return fd_.get(); }
   const std::string& path() const { return path_; }
 
   // How much of the file a flush makes durable: its bytes and size only, or
@@ -81,15 +89,15 @@ class FileBeside {
 
  private:
   // CreateLocked() makes and locks the file in the open folder_; on failure
-  // it raises with nothing of its own left open.
-  void CreateLocked(const std::string& destination, std::size_t slash, mode_t mode);
+  // it raises, leaving fd_ either empty or holding the file it made.
+  void CreateLocked(mode_t mode);
 
   std::string destination_;
   std::string name_;            // the destination's name in its folder
   std::string temporary_name_;  // the file's own name in that folder
   std::string path_;
-  int folder_ = -1;
-  int fd_ = -1;
+  UniqueFd folder_;
+  UniqueFd fd_;  // closed before folder_
   mode_t created_mode_ = 0;
   mode_t final_mode_ = 0;
   bool placed_ = false;

@@ -14,6 +14,7 @@
 
 #include "platform/ini_text.h"
 #include "platform/posix/file_beside.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/profile_store.h"
 #include "platform/runtime_error.h"
 
@@ -25,23 +26,22 @@ namespace {
 // be read at all.
 std::optional<std::string> ReadWhole(const std::string& path) {
   if (path.find('\0') != std::string::npos) return std::nullopt;
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return std::nullopt;
+  posix::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  if (!fd.valid()) return std::nullopt;
   std::string contents;
   char chunk[65536];
   for (;;) {
-    const ssize_t n = read(fd, chunk, sizeof chunk);
+    const ssize_t n = read(fd.get(), chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       const int error = errno;
-      close(fd);
+      fd.reset();
       errno = error;
       return std::nullopt;
     }
     if (n == 0) break;
     contents.append(chunk, static_cast<std::size_t>(n));
   }
-  close(fd);
   return contents;
 }
 

@@ -1,5 +1,6 @@
 // Small Linux services: where the executable lies, the time stamp under the
-// environment's LC_TIME, the clock and the single-instance lock.
+// environment's LC_TIME, the clock, the single-instance lock and the address
+// where a running copy hears open requests.
 #include <fcntl.h>
 #include <limits.h>
 #include <locale.h>
@@ -13,7 +14,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 
+#include "platform/posix/file_beside.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/system.h"
 
 namespace quillbeck {
@@ -29,9 +33,7 @@ std::string ExecutableFolder() {
     return folder;
   }
   path.resize(static_cast<std::size_t>(length));
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
+  return posix::FolderOf(path);
 }
 
 namespace {
@@ -85,17 +87,17 @@ class SystemClock : public Clock {
 // on two different files of the same name.
 class FlockInstanceLock : public SingleInstanceLock {
  public:
-  FlockInstanceLock(int fd, bool acquired, std::string path = std::string())
-      : fd_(fd), acquired_(acquired), path_(std::move(path)) {}
+  explicit FlockInstanceLock(bool acquired) : acquired_(acquired) {}
+  FlockInstanceLock(posix::UniqueFd fd, std::string path)
+      : fd_(std::move(fd)), acquired_(true), path_(std::move(path)) {}
   ~FlockInstanceLock() override {
-    if (fd_ < 0) return;
-    unlink(path_.c_str());
-    close(fd_);
+    // The name goes while the lock is still held (fd_ closes after this).
+    if (fd_.valid()) unlink(path_.c_str());
   }
   bool Acquired() const override { return acquired_; }
 
  private:
-  int fd_;
+  posix::UniqueFd fd_;
   bool acquired_;
   std::string path_;
 };
@@ -154,34 +156,29 @@ std::unique_ptr<SingleInstanceLock> AcquireFlock(const std::string& folder) {
   // Anything but a lock held elsewhere counts as acquired: a broken lock
   // folder must never keep the service from running.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
-    if (fd < 0) break;
+    posix::UniqueFd fd(
+        open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
+    if (!fd.valid()) break;
     // In a shared /tmp another user could plant the file and hold it: only a
     // lock file of our own can say that we already run.
     struct stat st;
-    if (fstat(fd, &st) != 0 || st.st_uid != getuid()) {
-      close(fd);
-      break;
-    }
+    if (fstat(fd.get(), &st) != 0 || st.st_uid != getuid()) break;
     int result;
     do {
-      result = flock(fd, LOCK_EX | LOCK_NB);
+      result = flock(fd.get(), LOCK_EX | LOCK_NB);
     } while (result != 0 && errno == EINTR);
     if (result != 0) {
-      const bool held_elsewhere = errno == EWOULDBLOCK;
-      close(fd);
-      if (held_elsewhere) return std::make_unique<FlockInstanceLock>(-1, false);
+      if (errno == EWOULDBLOCK) return std::make_unique<FlockInstanceLock>(false);
       break;
     }
     // The holder before us may have removed the file meanwhile: then this
     // lock is on a file nobody else will find, and the name is tried anew.
     struct stat named;
     if (stat(path.c_str(), &named) == 0 && named.st_dev == st.st_dev && named.st_ino == st.st_ino) {
-      return std::make_unique<FlockInstanceLock>(fd, true, path);
+      return std::make_unique<FlockInstanceLock>(std::move(fd), path);
     }
-    close(fd);
   }
-  return std::make_unique<FlockInstanceLock>(-1, true);
+  return std::make_unique<FlockInstanceLock>(true);
 }
 
 class FlockSingleInstance : public SingleInstance {

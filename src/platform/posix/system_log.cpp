@@ -26,6 +26,8 @@
 #include <string>
 #include <utility>
 
+#include "platform/posix/unique_fd.h"
+
 namespace quillbeck {
 
 namespace {
@@ -68,11 +70,11 @@ class SocketSystemLog final : public SystemLog {
     try {
       const std::string header = Header(priority);
       const std::string datagram = header + CutToFit(OneLine(text), kDatagramLimit - header.size());
-      const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-      if (fd < 0) return;
-      static_cast<void>(sendto(fd, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+      const posix::UniqueFd fd(socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+      if (!fd.valid()) return;
+      static_cast<void>(sendto(fd.get(), datagram.data(), datagram.size(),
+                               MSG_DONTWAIT | MSG_NOSIGNAL,
                                reinterpret_cast<const sockaddr*>(&address), sizeof address));
-      close(fd);
     } catch (...) {
       // Out of memory for the text: the entry is lost, as any other is.
     }

@@ -22,42 +22,6 @@
 
 namespace quillbeck {
 
-namespace win32 {
-
-bool SystemPath(std::string_view utf8, std::wstring& wide) {
-  wide = Utf8ToWide(utf8);
-  if (wide.find(L'\0') != std::wstring::npos) return false;
-  // CreateDirectoryW takes 12 characters less than MAX_PATH (room for an
-  // 8.3 name inside the folder), so that is where the prefix starts.
-  constexpr std::size_t kClassicLimit = MAX_PATH - 12;
-  if (wide.size() < kClassicLimit || wide.starts_with(L"\\\\?\\") || wide.starts_with(L"\\\\.\\"))
-    return true;
-  const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return true;  // the API will report what is wrong with it
-  std::wstring full(needed, L'\0');
-  const DWORD length = GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
-  if (length == 0 || length >= needed) return true;
-  full.resize(length);
-  if (full.starts_with(L"\\\\"))
-    wide = L"\\\\?\\UNC\\" + full.substr(2);
-  else
-    wide = L"\\\\?\\" + full;
-  return true;
-}
-
-bool IsLink(DWORD attributes, DWORD reparse_tag) {
-  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
-  return reparse_tag == 0 || IsReparseTagNameSurrogate(reparse_tag) != 0;
-}
-
-DWORD ReparseTag(HANDLE handle) {
-  FILE_ATTRIBUTE_TAG_INFO info;
-  if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info)) return 0;
-  return (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? info.ReparseTag : 0;
-}
-
-}  // namespace win32
-
 namespace {
 
 using win32::UniqueHandle;
@@ -126,9 +90,9 @@ FileStamp StampOf(HANDLE file, const std::string& context) {
   return {info.dwVolumeSerialNumber,
           (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
           (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
-          static_cast<std::int64_t>((static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime)
-                                     << 32) |
-                                    info.ftLastWriteTime.dwLowDateTime)};
+          static_cast<std::int64_t>(
+              (static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+              info.ftLastWriteTime.dwLowDateTime)};
 }
 
 // FolderOf() is the folder part of a wide path: up to its last separator,
@@ -145,8 +109,7 @@ std::wstring FolderOf(const std::wstring& path) {
 // sync client keeps (a reparse point of another tag) is written into.
 void RefuseIfALink(HANDLE handle, const std::wstring& folder, const std::string& context) {
   FILE_BASIC_INFO info;
-  if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &info, sizeof info))
-    RaiseLast(context);
+  if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &info, sizeof info)) RaiseLast(context);
   // The folder's own attributes by name as well: Wine, which shows a link
   // of the host's file system as a reparse point, answers the handle's query
   // for the folder the link leads to.
@@ -172,10 +135,9 @@ void RefuseIfALink(HANDLE handle, const std::wstring& folder, const std::string&
 // (RefuseIfALink): from then on it is not empty, and an empty folder
 // is the only kind that can turn into a junction in place.
 UniqueHandle OpenRealFolder(const std::wstring& folder, const std::string& context) {
-  UniqueHandle handle(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                  nullptr));
+  UniqueHandle handle(CreateFileW(
+      folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!handle.Valid()) RaiseLast(context);
   RefuseIfALink(handle.Get(), folder, context);
   return handle;

@@ -40,10 +40,15 @@ std::string AnsiPath(const std::string& path) {
   if (lossless) return ansi;
   const std::wstring wide = win32::Utf8ToWide(path);
   if (std::string whole = ShortAnsiForm(wide); !whole.empty()) return whole;
-  const std::size_t slash = wide.find_last_of(L"\\/");
-  if (slash != std::wstring::npos && slash > 0) {
-    std::string folder = ShortAnsiForm(wide.substr(0, slash));
-    std::string name = win32::Utf8ToAnsi(win32::WideToUtf8(wide.substr(slash)), &lossless);
+  // A bare name, a name in "\" or on a bare drive ("D:name") has no folder
+  // to shorten. Elsewhere the folder is the start of the path, and the rest
+  // is the name with the separator before it, unless the folder is a root.
+  const std::size_t name_start = win32::NameStart(wide);
+  if (name_start > 1 && wide[name_start - 1] != L':') {
+    const std::wstring folder_path = win32::FolderOf(wide);
+    std::string folder = ShortAnsiForm(folder_path);
+    std::string name =
+        win32::Utf8ToAnsi(win32::WideToUtf8(wide.substr(folder_path.size())), &lossless);
     if (!folder.empty() && lossless) return folder + name;
   }
   return ansi;

@@ -1,5 +1,6 @@
 // Small Windows services: the executable folder, the regional time stamp,
-// the clock and the single-instance mark.
+// the clock, the single-instance mark and the name under which a running
+// copy hears open requests.
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -24,11 +25,9 @@ std::string ExecutableFolder() {
     // A cut name fills the buffer exactly; try again with room to spare.
     path.resize(path.size() * 2);
   }
-  std::wstring folder = path.substr(0, path.find_last_of(L"\\/"));
-  // At the root of a drive the separator stays: "C:" alone would name the
-  // current folder of drive C.
-  if (!folder.empty() && folder.back() == L':') folder.push_back(L'\\');
-  return win32::WideToUtf8(folder);
+  // At the root of a drive the separator stays ("C:\"): "C:" alone would
+  // name the current folder of drive C.
+  return win32::WideToUtf8(win32::FolderOf(path));
 }
 
 FileFolders ProgramFileFolders() {
@@ -88,28 +87,23 @@ class SystemClock final : public Clock {
 class Win32SingleInstanceLock final : public SingleInstanceLock {
  public:
   explicit Win32SingleInstanceLock(const std::wstring& name) {
-    mutex_ = CreateMutexW(nullptr, FALSE, name.c_str());
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
     const DWORD error = GetLastError();
-    if (mutex_ != nullptr && error == ERROR_ALREADY_EXISTS) {
+    mutex_.Reset(mutex);
+    if (mutex_.Valid() && error == ERROR_ALREADY_EXISTS) {
       acquired_ = false;
-      CloseHandle(mutex_);
-      mutex_ = nullptr;
-    } else if (mutex_ == nullptr && error == ERROR_ACCESS_DENIED) {
+      mutex_.Close();
+    } else if (!mutex_.Valid() && error == ERROR_ACCESS_DENIED) {
       // The mutex exists but belongs to a copy running under other rights
       // (an elevated one): that copy runs, so this one is not alone.
       acquired_ = false;
     }
   }
-  ~Win32SingleInstanceLock() override {
-    if (mutex_ != nullptr) CloseHandle(mutex_);
-  }
-  Win32SingleInstanceLock(const Win32SingleInstanceLock&) = delete;
-  Win32SingleInstanceLock& operator=(const Win32SingleInstanceLock&) = delete;
 
   bool Acquired() const override { return acquired_; }
 
  private:
-  HANDLE mutex_ = nullptr;
+  win32::UniqueHandle mutex_;
   bool acquired_ = true;
 };
 

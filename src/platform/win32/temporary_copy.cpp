@@ -29,13 +29,6 @@ bool IsLowerHex(std::wstring_view text) {
 
 // NameBeside() is a fresh temporary name in the folder of `path`.
 std::string NameBeside(const std::string& path) {
-  std::size_t folder_end = path.find_last_of("\\/");
-  if (folder_end != std::string::npos)
-    folder_end += 1;
-  else if (path.size() >= 2 && path[1] == ':')
-    folder_end = 2;
-  else
-    folder_end = 0;
   // The process id keeps two programs apart, the number the copies of one;
   // the random start keeps a later process of the same id off the names of
   // one that died.
@@ -45,7 +38,7 @@ std::string NameBeside(const std::string& path) {
   std::snprintf(name, sizeof name, "~quillbeck-%08lx-%08x.tmp",
                 static_cast<unsigned long>(GetCurrentProcessId()),
                 static_cast<unsigned>(seed + 0x9E3779B9u * ++counter));
-  return path.substr(0, folder_end) + name;
+  return path.substr(0, NameStart(path)) + name;
 }
 
 // SetAttributes() sets only the attributes of an open file (a zero time

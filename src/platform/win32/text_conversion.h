@@ -1,6 +1,7 @@
 // Text conversions at the Windows seams. The core holds text as UTF-8; the
 // wide (W) APIs take UTF-16, and the profile API and the log files take the
-// system's ANSI code page. Shared by the platform layer and the Win32 window.
+// system's ANSI code page. Part of quillbeck_win32_api, which all Windows
+// code links.
 #pragma once
 
 #include <string>

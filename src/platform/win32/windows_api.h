@@ -1,6 +1,10 @@
-// What the Windows implementations of the seams share: <windows.h> without
-// the macros that clash with our method names, a handle owner, and the
-// translation of a UTF-8 path into the form the wide file APIs take.
+// What all Windows code of Quillbeck shares, the seams' implementations, the
+// window and the installer's actions alike: <windows.h> without the macros
+// that clash with our method names, a handle owner, the one place where a
+// path is split and made into the form the wide file APIs take, the one
+// translator of an error number into the system's text, and the one test of
+// whether two processes run for the same user. Its functions are safe to
+// call from any thread.
 #pragma once
 
 #include <windows.h>
@@ -12,6 +16,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillbeck::win32 {
 
@@ -60,5 +65,31 @@ bool IsLink(DWORD attributes, DWORD reparse_tag);
 // which must have been opened as itself (FILE_FLAG_OPEN_REPARSE_POINT); 0
 // for none, or when it cannot be read.
 DWORD ReparseTag(HANDLE handle);
+
+// NameStart() is where the last name in `path` begins: just after its last
+// separator ("\" or "/"), or after a bare drive ("D:name"); 0 for a bare
+// name. Either form of a path, UTF-8 or UTF-16.
+std::size_t NameStart(std::string_view path);
+std::size_t NameStart(std::wstring_view path);
+
+// FolderOf() is the folder holding `path`, as a path the system can open: a
+// root keeps its separator ("C:\", "\"), a name on a bare drive gives the
+// drive ("D:", that drive's current folder), a bare name gives ".".
+std::wstring FolderOf(std::wstring_view path);
+
+// SystemText() is the system's description of the error number `code`, in
+// the user's language (English where the system has none in it), on one
+// line and without its closing period, so that a context can follow; empty
+// when the system has no text for it.
+std::wstring SystemText(DWORD code);
+
+// UserOf() is the user a token runs for (its TOKEN_USER), empty when the
+// token cannot be read. ProcessUser() is the same for a process's token.
+std::vector<BYTE> UserOf(HANDLE token);
+std::vector<BYTE> ProcessUser(HANDLE process);
+
+// SameUser() is true when both name the same user; false when either is
+// empty.
+bool SameUser(const std::vector<BYTE>& a, const std::vector<BYTE>& b);
 
 }  // namespace quillbeck::win32

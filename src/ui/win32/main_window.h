@@ -3,7 +3,15 @@
 // and laid out from twips at the window's DPI, the work timer, the tray
 // icon and its popup menu, message boxes and the immediate end. It
 // implements the Window seam and calls frmMain's event procedures from its
-// window procedure, one message at a time.
+// window procedure, one message at a time. Only the window's thread calls
+// it.
+//
+// One file per job: main_window.cpp makes the window and dispatches its
+// messages (every message the window gets, its private ones included,
+// arrives in Handle()); window_controls.cpp makes the controls and lays them
+// out at a DPI; window_seam.cpp implements the Window seam; the open-request
+// protocol is open_request.h, the tray icon tray_icon.h, and the owners of
+// fonts, icons and menus gdi_owners.h.
 #pragma once
 
 #include <windows.h>
@@ -14,9 +22,11 @@
 #include <string>
 #include <vector>
 
-#include "ui/win32/control_ids.h"
-#include "ui/win32/tray_icon.h"
 #include "platform/window.h"
+#include "ui/win32/control_ids.h"
+#include "ui/win32/gdi_owners.h"
+#include "ui/win32/open_request.h"
+#include "ui/win32/tray_icon.h"
 
 namespace quillbeck {
 class frmMain;
@@ -84,11 +94,23 @@ class MainWindow : public Window {
   static constexpr UINT kRunPosted = WM_APP + 1;
   void RunPosted();
 
+  static constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+  static constexpr DWORD kExStyle = 0;
+  // Retries of a tray icon the shell refused, one per kTrayRetryMs.
+  static constexpr UINT_PTR kTrayRetryTimer = 2;
+  static constexpr UINT kTrayRetryMs = 2000;
+  static constexpr int kTrayRetries = 5;
+
+  // The message dispatch (main_window.cpp).
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
   void OnCommand(int id, int code, HWND control);
   void OnClose();
 
+  // The controls (window_controls.cpp).
+  // CreateControls() makes every control, in tab order. Raises RuntimeError
+  // when one cannot be made.
+  void CreateControls();
   // OuterSize() is the window size whose client area is exactly the
   // layout's at `dpi`.
   SIZE OuterSize(UINT dpi) const;
@@ -96,7 +118,9 @@ class MainWindow : public Window {
   // its place.
   void ApplyDpi(UINT dpi);
   void LoadIcons(UINT dpi);
-
+  // ProgramIcon() is the program's icon at `size` pixels square, the
+  // system's application icon when the resource cannot be had.
+  HICON ProgramIcon(int size) const;
   std::string Text(int id) const;
   void SetText(int id, const std::string& text);
 
@@ -105,22 +129,19 @@ class MainWindow : public Window {
   frmMain* form_ = nullptr;
   UINT dpi_ = 96;
   UINT taskbar_created_ = 0;
-  // The message a later copy posts to ask for "Open"; answered only while
-  // the window carries the property that names its settings folder.
-  UINT open_request_ = 0;
-  std::wstring open_request_property_;
+  OpenRequests open_requests_{kClassName};
   bool timer_enabled_ = false;
   // Set when "Open" asks for normal size while the window is hidden: the
   // next show restores it.
   bool restore_on_show_ = false;
   int tray_retries_left_ = 0;
-  HWND focus_ = nullptr;          // the control that gets the focus back
-  std::array<HFONT, 4> fonts_{};  // indexed by ui::FontStyle
-  HICON big_icon_ = nullptr;
-  HICON small_icon_ = nullptr;
-  HICON picture_icon_ = nullptr;
-  HICON tray_image_ = nullptr;
-  TrayIcon tray_;
+  HWND focus_ = nullptr;             // the control that gets the focus back
+  std::array<UniqueFont, 4> fonts_;  // indexed by ui::FontStyle
+  UniqueIcon big_icon_;
+  UniqueIcon small_icon_;
+  UniqueIcon picture_icon_;
+  UniqueIcon tray_image_;
+  TrayIcon tray_;  // shows tray_image_; removed in ~MainWindow() before it goes
   std::mutex posted_mutex_;
   std::vector<std::function<void()>> posted_;  // guarded by posted_mutex_
 };
