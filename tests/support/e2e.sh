@@ -74,8 +74,10 @@ make_work() {
 clean_up() {
   local i
   if [ -n "${wine_prefix_used:-}" ]; then "$wineserver" -k >/dev/null 2>&1; fi
-  end_processes "${pids[@]}"
-  wait "${pids[@]}" 2>/dev/null
+  if ((${#pids[@]} > 0)); then
+    end_processes "${pids[@]}"
+    wait "${pids[@]}" 2>/dev/null
+  fi
   for ((i = ${#exit_steps[@]} - 1; i >= 0; i--)); do eval "${exit_steps[i]}" >/dev/null 2>&1; done
   if [ "${keep_work:-false}" = true ]; then
     echo "kept $work"
