@@ -1,6 +1,5 @@
-// A running frmMain over a real temporary executable folder: the real file
-// system, profile store and launcher of this system; a fixed clock, time
-// stamp, single-instance mark and system log; and a fake window.
+// A running frmMain over a real temporary executable folder (TestPlatform)
+// and a fake window.
 #pragma once
 
 #include <ctime>
@@ -16,6 +15,7 @@
 #include "support/fake_window.h"
 #include "support/started_process.h"
 #include "support/temp_folder.h"
+#include "support/test_platform.h"
 
 namespace quillbeck::testing {
 
@@ -29,21 +29,8 @@ inline std::vector<std::string> LinesOf(const std::string& bytes) {
   return lines;
 }
 
-class CoreTest : public ::testing::Test {
+class CoreTest : public ::testing::Test, protected TestPlatform {
  protected:
-  TempFolder install;  // the executable folder
-  TempFolder data;     // watched folders live here
-  std::unique_ptr<FileSystem> fs = NewFileSystem();
-  std::unique_ptr<ProfileStore> profile = NewProfileStore();
-  std::unique_ptr<ProcessLauncher> launcher = NewProcessLauncher();
-  FixedClock clock;
-  FixedTimeStamps time_stamps;
-  FakeSingleInstance single_instance;
-  RecordingSystemLog system_log;
-  // No system-wide default settings folder ("").
-  Platform platform{*fs,         *profile,        *launcher,      clock,
-                    time_stamps, single_instance, install.Path(), install.Path(),
-                    "",          system_log};
   FakeWindow window;
   frmMain form{platform, window};
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "core_fixture.h"
+#include "support/forwarding_file_system.h"
 #include "support/gate_file_system.h"
 #include "watch/watch_cycle.h"
 
@@ -228,16 +229,16 @@ INSTANTIATE_TEST_SUITE_P(Failures, LastingFailureTest,
 
 // Another copy of the program (another machine, another session) takes
 // each file at the step named, as on a folder that two of them watch.
-struct TakenBySomeoneElse : GateFileSystem {
-  using GateFileSystem::GateFileSystem;
+struct TakenBySomeoneElse : ForwardingFileSystem {
+  using ForwardingFileSystem::ForwardingFileSystem;
   bool at_copy = true;  // else right before the delete
   CopyResult CopyFile(const std::string& from, const std::string& to, bool overwrite) override {
     if (at_copy) std::filesystem::remove(from);
-    return GateFileSystem::CopyFile(from, to, overwrite);
+    return ForwardingFileSystem::CopyFile(from, to, overwrite);
   }
   bool DeleteCopiedFile(const std::string& path, const FileStamp& copied) override {
     if (!at_copy) std::filesystem::remove(path);
-    return GateFileSystem::DeleteCopiedFile(path, copied);
+    return ForwardingFileSystem::DeleteCopiedFile(path, copied);
   }
 };
 

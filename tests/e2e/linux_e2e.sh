@@ -3,69 +3,34 @@
 #
 #   linux_e2e.sh <quillbeck> <record_start> <linux_close_window> [screenshot.png]
 #
-# Copies the program into a temporary install folder with a Settings.ini
-# (slot 1 watches a temporary folder and starts record_start, Debug=1),
-# starts it, drops .GDT files and checks Temp, the command's record and
-# Debug.log; asks the window to close as a window manager would and sees the
-# process stay and the work go on; right-clicks the tray icon and picks
-# "Open", then "Close"; checks that a left click and a double-click do
-# nothing and that a second copy shows the hidden window and ends at once. Every wait is bounded and
-# everything started here is ended on the way out.
+# Installed with slot 1 starting record_start: the watch cycle (Temp, the
+# command, Debug.log); a close request, as a window manager sends it, hides
+# the window and the work goes on; the tray icon's menu "Open" and "Close";
+# a left click and a double-click do nothing; a second copy shows the hidden
+# window and ends at once.
 set -uo pipefail
-
-if [ $# -lt 3 ]; then
-  echo "usage: $0 <quillbeck> <record_start> <linux_close_window> [screenshot.png]" >&2
-  exit 2
-fi
-program=$(readlink -f "$1")
-record_start=$(readlink -f "$2")
-close_window=$(readlink -f "$3")
+source "$(dirname "$0")/../support/e2e.sh"
+take_arguments "<quillbeck> <record_start> <linux_close_window> [screenshot.png]" \
+  program record_start close_window -- "$@"
 screenshot=${4:-}
+need_tools Xvfb trayer xdotool xwininfo
 
-for tool in Xvfb trayer xdotool xwininfo; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/quillbeck-e2e.XXXXXX")
-install="$work/install"
-watch="$work/watch dir"   # a blank in the path, as users have
-record="$work/record.txt"
-mkdir -p "$install" "$watch"
-cp "$program" "$install/quillbeck"
-printf '[Quillbeck]\r\nFolder 1=%s\r\nShell 1="%s" "%s" picked\r\nDebug=1\r\n' \
-  "$watch" "$record_start" "$record" >"$install/Settings.ini"
-
-pids=()
-cleanup() {
-  end_processes "${pids[@]}"
-  rm -rf "$work"
-}
-trap cleanup EXIT
-source "$(dirname "$0")/../support/checks.sh"
-
-# --- The display, the tray host and the program ---------------------------
-Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-wait_for 15 test -s "$work/display" || { echo "Bail out! Xvfb did not start"; exit 1; }
-export DISPLAY=":$(head -n1 "$work/display")"
+make_work e2e
+install="$work/install" watch="$work/watch dir" record="$work/record.txt"  # a blank, as users have
+mkdir -p "$watch"
+install_program "$program" "$install" quillbeck
+write_settings "$install/Settings.ini" "Folder 1=$watch" "Shell 1=\"$record_start\" \"$record\" picked" \
+  Debug=1
+start_xvfb 1024x768x24 || bail "Xvfb did not start"
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
-export XDG_RUNTIME_DIR="$work/runtime"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-
-trayer --edge top --align right --widthtype request --height 32 --SetDockType true \
-  --transparent false >"$work/trayer.log" 2>&1 &
-pids+=($!)
-wait_for 15 xdotool search --class trayer >/dev/null || { echo "Bail out! trayer did not start"; exit 1; }
-
-# The program runs from elsewhere: it finds its files next to itself.
-(cd / && exec "$install/quillbeck") >"$work/quillbeck.log" 2>&1 &
-program_pid=$!
-pids+=("$program_pid")
+start_tray_host || bail "trayer did not start"
+start_program "$install/quillbeck"
+visible() { xdotool search --onlyvisible --name '^Brindle$' >/dev/null 2>&1; }
+wait_for 20 visible
+check "the window \"Brindle\" is shown" visible
 
 main_window() { xdotool search --name '^Brindle$' 2>/dev/null | head -n1; }
-visible() { xdotool search --onlyvisible --name '^Brindle$' >/dev/null 2>&1; }
 hidden() { ! visible; }
-alive() { kill -0 "$program_pid" 2>/dev/null; }
 # tray_icon: the program's small window embedded in trayer's panel.
 tray_icon() {
   local w
@@ -103,13 +68,7 @@ tray_menu() {
   wait_for 10 has_menu || return 1
   xdotool key --delay 100 "$@"
 }
-lines_in() { [ -f "$1" ] && wc -l <"$1" || echo 0; }
-has_lines() { [ "$(lines_in "$1")" -ge "$2" ]; }
 debug_log="$install/Logs/Debug.log"
-debug_has() { [ -f "$debug_log" ] && grep -q -- "$1" "$debug_log"; }
-
-wait_for 20 visible
-check "the window \"Brindle\" is shown" visible
 check "start-up made the watched folder's Temp" test -d "$watch/Temp"
 check "the tray icon is in the tray host" wait_for 10 has_tray_icon
 window=$(main_window)
@@ -138,14 +97,14 @@ check "other files stay" test -e "$watch/c.txt" -a ! -e "$watch/Temp/c.txt"
 check "the command recorded each start" test "$(cat "$record")" = "$(printf 'picked\npicked')"
 for line in "Start Service" "Load Settings" "Done" "Start Timer" "Timer started" \
   "Check folder: $watch" "File: a.GDT" "Delete $watch/a.GDT" "Shell \"$record_start\""; do
-  check "Debug.log has \"$line\"" debug_has " - $line"
+  check "Debug.log has \"$line\"" has_line "$debug_log" " - $line"
 done
 check "no error was logged" test ! -s "$install/Logs/Error.log"
 
 # --- A close request hides; the service runs on -------------------------------
 "$close_window" "$window"
 check "a close request hides the window" wait_for 10 hidden
-check "the process stays after the close request" alive
+check "the process stays after the close request" alive "$program_pid"
 printf 'third' >"$watch/d.GDT"
 check "files are picked up while hidden" wait_for 15 has_lines "$record" 3
 check "the tray icon stays while hidden" has_tray_icon
@@ -162,7 +121,7 @@ check "and open no menu" eval '! has_menu'
 # --- Right-click: "Open" --------------------------------------------------------
 check "right-click on the icon opens the menu; Open is picked" tray_menu Down Return
 check "\"Open\" shows the window again" wait_for 10 visible
-check "the program still runs" alive
+check "the program still runs" alive "$program_pid"
 
 # --- A second copy shows the hidden window and ends at once ----------------------
 "$close_window" "$window"
@@ -170,7 +129,7 @@ check "a close request hides the window again" wait_for 10 hidden
 timeout 20 "$install/quillbeck" >"$work/second.log" 2>&1
 status=$?
 check "a second copy ends at once and quietly (status $status)" test "$status" -eq 0
-check "the first copy runs on" alive
+check "the first copy runs on" alive "$program_pid"
 check "and shows its window, as \"Open\" does" wait_for 10 visible
 count=0
 for w in $(xdotool search --class quillbeck 2>/dev/null); do
@@ -181,16 +140,9 @@ check "still a single tray icon" test "$count" -eq 1
 
 # --- Right-click: "Close" ---------------------------------------------------------
 check "right-click on the icon opens the menu; Close is picked" tray_menu Down Down Return
-check "\"Close\" ends the program" wait_for 10 eval '! alive'
+check "\"Close\" ends the program" wait_for 10 ended "$program_pid"
 check "and its icon has left the tray" wait_for 10 no_tray_icon
 check "nothing was saved on the way out" \
   test "$(tr -d '\r' <"$install/Settings.ini" | grep -c .)" -eq 4
 
-if ((failures > 0)); then
-  echo "--- quillbeck output"; cat "$work/quillbeck.log"
-  echo "--- Debug.log"; cat "$debug_log" 2>/dev/null
-  echo "--- Error.log"; cat "$install/Logs/Error.log" 2>/dev/null
-  echo "$failures check(s) failed"
-  exit 1
-fi
-echo "all checks passed"
+finish "$work/program.log" "$debug_log" "$install/Logs/Error.log"

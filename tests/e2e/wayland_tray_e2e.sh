@@ -1,143 +1,44 @@
 #!/usr/bin/env bash
 # End to end on today's Linux desktop: the real program on Wayland under
-# sway (its headless back end, software rendering) with waybar's tray as the
-# StatusNotifierItem host, on a session bus of its own.
+# sway with waybar's tray as the StatusNotifierItem host (e2e.sh's
+# start_sway_desktop, as an unprivileged user when run as root).
 #
 #   wayland_tray_e2e.sh <quillbeck> <wayland_pointer> [screenshot.png]
 #
-# The program starts before the bar, so at first there is no tray host: a
-# close request must not hide the window then, and a second start ends at
-# once. Then waybar starts: the icon must appear in it, and again after the
-# bar restarts; a close request hides the window; a second start shows it
-# again and ends at once; a left click on the icon does nothing; a right
-# click opens the icon's menu at the icon, as a popup of the bar and not as
-# a window of its own; "Open" shows the window; "Close" ends the program.
-# The pointer is driven by sway's own commands (swaymsg seat ... cursor)
-# over a virtual pointer that wayland_pointer holds, and the screen is read
-# with grim.
-#
-# sway refuses to run as root: as root the script runs the whole desktop
-# and the program as an unprivileged user of its own (created once, without
-# a login), with a private runtime folder. Every wait is bounded and
-# everything started here is ended on the way out. The optional third
-# argument keeps a picture of the open menu.
+# The program starts before the bar, so at first there is no tray host;
+# then the bar starts, and restarts. The pointer is driven by sway's own
+# commands (swaymsg seat ... cursor), the screen read with grim; the
+# optional third argument keeps a picture of the open menu.
 set -uo pipefail
-
-if [ $# -lt 2 ]; then
-  echo "usage: $0 <quillbeck> <wayland_pointer> [screenshot.png]" >&2
-  exit 2
-fi
-program=$(readlink -f "$1")
-pointer_helper=$(readlink -f "$2")
+source "$(dirname "$0")/../support/e2e.sh"
+take_arguments "<quillbeck> <wayland_pointer> [screenshot.png]" program pointer_helper -- "$@"
 screenshot=${3:-}
+need_tools sway swaymsg waybar grim dbus-daemon dbus-send convert
+test -x "$pointer_helper" || skip "$pointer_helper was not built"
 
-for tool in sway swaymsg waybar grim dbus-daemon dbus-send convert; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-test -x "$pointer_helper" || { echo "SKIP: $pointer_helper was not built"; exit 77; }
-
-source "$(dirname "$0")/../support/checks.sh"
-
-# --- Who runs the desktop ----------------------------------------------------
-user=quillbeck-tray
-if [ "$(id -u)" -eq 0 ]; then
-  command -v setpriv >/dev/null || { echo "SKIP: setpriv is not installed"; exit 77; }
-  if ! id "$user" >/dev/null 2>&1; then
-    useradd --system --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin "$user" ||
-      { echo "Bail out! cannot create the user $user"; exit 1; }
-  fi
-  uid=$(id -u "$user")
-  gid=$(id -g "$user")
-else
-  uid=$(id -u)
-  gid=$(id -g)
-fi
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/quillbeck-wayland.XXXXXX")
-chmod 755 "$work"
-runtime="$work/runtime"
+make_work wayland
 install="$work/install"
-mkdir -m 700 "$runtime"
-mkdir -p "$install" "$work/home" "$work/config"
-cp "$program" "$install/quillbeck"
-# The desktop's user may not be able to reach the build tree.
-cp "$pointer_helper" "$work/wayland_pointer"
-pointer_helper=$work/wayland_pointer
-printf '[Quillbeck]\r\nDebug=1\r\n' >"$install/Settings.ini"
+install_program "$program" "$install" quillbeck
+write_settings "$install/Settings.ini" Debug=1
 cp "$install/Settings.ini" "$work/settings-before"
-cat >"$work/sway.conf" <<'EOF'
-output HEADLESS-1 resolution 1024x768 position 0 0
-xwayland disable
-default_border normal
-EOF
-cat >"$work/waybar.json" <<'EOF'
-{ "layer": "top", "position": "top", "height": 30, "modules-right": ["tray"],
-  "tray": { "icon-size": 22, "spacing": 4 } }
-EOF
-[ "$(id -u)" -eq 0 ] && chown -R "$uid:$gid" "$runtime" "$install" "$work/home" "$work/config"
+start_sway_desktop "$pointer_helper"
+desktop_owns "$install"
 
-pids=()
-cleanup() {
-  end_processes "${pids[@]}"
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# as_user <command...>: runs a command of the desktop session, as its user,
-# in a clean environment. as_user_exec does the same in place of the shell
-# that calls it, so "as_user_exec ... &" leaves $! the command's own id.
-as_user_exec() {
-  local session=(PATH=/usr/local/bin:/usr/bin:/bin HOME="$work/home" XDG_RUNTIME_DIR="$runtime"
-    XDG_CONFIG_HOME="$work/config" DBUS_SESSION_BUS_ADDRESS="unix:path=$runtime/bus"
-    LANG=C.UTF-8 NO_AT_BRIDGE=1 GTK_A11Y=none ${WAYLAND_DISPLAY:+WAYLAND_DISPLAY=$WAYLAND_DISPLAY}
-    ${SWAYSOCK:+SWAYSOCK=$SWAYSOCK})
-  if [ "$(id -u)" -eq 0 ]; then
-    exec setpriv --reuid="$uid" --regid="$gid" --clear-groups env -i "${session[@]}" "$@"
-  fi
-  exec env -i "${session[@]}" "$@"
-}
-as_user() { (as_user_exec "$@"); }
-
-# --- The session bus, sway and a pointer ---------------------------------------
-as_user_exec dbus-daemon --session --address="unix:path=$runtime/bus" --nofork --nopidfile \
-  >"$work/dbus.log" 2>&1 &
-pids+=($!)
-wait_for 10 test -S "$runtime/bus" || { echo "Bail out! the session bus did not start"; exit 1; }
-
-WAYLAND_DISPLAY='' SWAYSOCK='' as_user_exec env WLR_BACKENDS=headless WLR_RENDERER=pixman \
-  WLR_HEADLESS_OUTPUTS=1 sway -c "$work/sway.conf" >"$work/sway.log" 2>&1 &
-sway_pid=$!
-pids+=("$sway_pid")
-sway_ready() {
-  SWAYSOCK=$(ls "$runtime"/sway-ipc.*.sock 2>/dev/null | head -n1)
-  WAYLAND_DISPLAY=$(cd "$runtime" && ls wayland-* 2>/dev/null | grep -v '\.lock$' | head -n1)
-  [ -n "$SWAYSOCK" ] && [ -n "$WAYLAND_DISPLAY" ]
-}
-if ! wait_for 20 sway_ready; then
-  echo "Bail out! sway did not start"
-  cat "$work/sway.log"
-  exit 1
-fi
-export SWAYSOCK WAYLAND_DISPLAY
-swaycmd() { as_user swaymsg "$@" >/dev/null; }
-wait_for 10 swaycmd -t get_version || { echo "Bail out! sway does not answer"; exit 1; }
-
-as_user_exec "$pointer_helper" >"$work/pointer.log" 2>&1 &
-pids+=($!)
-wait_for 10 grep -q ready "$work/pointer.log" || {
-  echo "Bail out! no pointer for the seat"
-  cat "$work/pointer.log"
-  exit 1
-}
-
-# --- What the checks look at ------------------------------------------------------
+# --- The program starts before any tray host --------------------------------------
+# A close request must not hide the window then, and a second start ends at
+# once.
+as_user_exec env QT_QPA_PLATFORM=wayland QT_LOGGING_RULES='qt.core.qobject.connect=false' \
+  "$install/quillbeck" >"$work/quillbeck.log" 2>&1 &
+program_pid=$!
+end_on_exit "$program_pid"
 # windows: how many windows of the program sway manages (a titled window of
 # any kind, the main window or a menu shown as one).
 windows() { as_user swaymsg -t get_tree | grep -c '"app_id": "quillbeck"'; }
 window_shown() { [ "$(windows)" -eq 1 ]; }
+check "the window \"Brindle\" is shown on Wayland" wait_for 20 window_shown
+
+# --- What the checks look at ------------------------------------------------------
 window_hidden() { [ "$(windows)" -eq 0 ]; }
-alive() { kill -0 "$program_pid" 2>/dev/null; }
-ended() { ! alive; }
 items() {
   as_user dbus-send --session --print-reply --dest=org.kde.StatusNotifierWatcher \
     /StatusNotifierWatcher org.freedesktop.DBus.Properties.Get \
@@ -195,26 +96,24 @@ second_start() {
   second_status=$?
 }
 
-# --- The program starts before any tray host --------------------------------------
-as_user_exec env QT_QPA_PLATFORM=wayland QT_LOGGING_RULES='qt.core.qobject.connect=false' \
-  "$install/quillbeck" >"$work/quillbeck.log" 2>&1 &
-program_pid=$!
-pids+=("$program_pid")
-check "the window \"Brindle\" is shown on Wayland" wait_for 20 window_shown
 check "no icon while no tray host runs" no_item
 
 close_request
 sleep 1
 check "without a tray host a close request leaves the window shown (minimised)" window_shown
-check "and the program runs on" alive
+check "and the program runs on" alive "$program_pid"
 second_start
 check "a second start ends by itself (status $second_status)" test "$second_status" -eq 0
 check "and brings no second window" window_shown
 
 # --- The tray host starts: the icon appears ----------------------------------------
+cat >"$work/waybar.json" <<'JSON'
+{ "layer": "top", "position": "top", "height": 30, "modules-right": ["tray"],
+  "tray": { "icon-size": 22, "spacing": 4 } }
+JSON
 as_user_exec waybar -c "$work/waybar.json" >"$work/waybar.log" 2>&1 &
 waybar_pid=$!
-pids+=("$waybar_pid")
+end_on_exit "$waybar_pid"
 check "the icon is registered with the tray host that started later" wait_for 20 item_registered
 check "and the bar shows it" wait_for 10 icon_drawn
 
@@ -222,13 +121,13 @@ check "and the bar shows it" wait_for 10 icon_drawn
 end_processes "$waybar_pid"
 as_user_exec waybar -c "$work/waybar.json" >"$work/waybar.log" 2>&1 &
 waybar_pid=$!
-pids+=("$waybar_pid")
+end_on_exit "$waybar_pid"
 check "the icon comes back when the tray host restarts" wait_for 20 item_registered
 check "and the new bar shows it" wait_for 10 icon_drawn
 
 close_request
 check "with a tray host a close request hides the window" wait_for 10 window_hidden
-check "and the program runs on" alive
+check "and the program runs on" alive "$program_pid"
 
 # --- A second start shows the hidden window --------------------------------------
 second_start
@@ -268,14 +167,10 @@ fi
 
 if open_menu; then
   click $((menu_x + menu_w / 3)) $((menu_y + menu_h * 7 / 10)) 1
-  check "\"Close\" ends the program" wait_for 10 ended
+  check "\"Close\" ends the program" wait_for 10 ended "$program_pid"
   check "and its icon leaves the tray" wait_for 10 no_item
 else
   not_ok "a second right click opens the menu again"
 fi
 
-if ((failures > 0)); then
-  for log in quillbeck waybar sway; do echo "--- $log"; tail -n 20 "$work/$log.log"; done
-fi
-checks_name=wayland_tray_e2e
-finish
+finish "$work/quillbeck.log" "$work/waybar.log" "$work/sway.log"

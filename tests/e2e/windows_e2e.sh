@@ -1,92 +1,47 @@
 #!/usr/bin/env bash
 # End to end: Quillbeck.exe under Wine on a private X display (Xvfb) with a
-# tray host (trayer). Installs the program with a Settings.ini into a
-# temporary folder, drops ".GDT" files and checks what lands in Temp, what
-# the configured commands did and the debug trace; drives the window, the
-# real tray icon and its menu with the mouse and keyboard (xdotool) and with
-# messages (win_post); checks that a second copy shows the hidden window and
-# ends at once, that a close request only hides the window, that "Close" ends
-# the program and takes its icon away, and that the program lets a session
-# end.
+# tray host (trayer): the watch cycle (Temp, the commands, the trace); the
+# window, the real tray icon and its menu driven with the mouse and keyboard
+# (xdotool) and with messages (win_post); a second copy, a close request,
+# "Close" and the end of a session.
 #
 #   windows_e2e.sh <Quillbeck.exe> <record_start.exe> <win_post.exe>
-#
-# Every wait is bounded; the display, the tray host and the prefix's
-# wineserver are ended on exit, whatever happened.
 set -uo pipefail
+source "$(dirname "$0")/../support/e2e.sh"
+take_arguments "Quillbeck.exe record_start.exe win_post.exe" program record_start win_post -- "$@"
 
-[ $# -eq 3 ] || { echo "usage: $0 Quillbeck.exe record_start.exe win_post.exe" >&2; exit 2; }
-here=$(cd "$(dirname "$0")" && pwd)
-wine_run="$here/../../scripts/wine-run"
-program=$(realpath "$1") record_start=$(realpath "$2") win_post=$(realpath "$3")
-
-export WINEPREFIX=${QUILLBECK_DISPLAY_WINEPREFIX:-${TMPDIR:-/tmp}/quillbeck-wine-display-$(id -u)}
-export WINEDEBUG=-all
-wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
-work=$(mktemp -d "${TMPDIR:-/tmp}/quillbeck-e2e.XXXXXX")
-pids=()
-
-cleanup() {
-  "$wineserver" -k >/dev/null 2>&1 || true
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-source "$(dirname "$0")/../support/checks.sh"
+make_work e2e
+use_wine_prefix
+app="$work/app" record="$work/record.txt" debug_log="$work/app/Logs/Debug.log"
+mkdir -p "$work/watch1" "$work/watch2" "$work/watch3"
+touch "$work/watch3/Temp"  # a file named Temp: start-up stops at that slot (at the end)
+install_program "$program" "$app" Quillbeck.exe
+recorder="$(windows_path "$record_start") $(windows_path "$record")"
+write_settings "$app/Settings.ini" Debug=1 "Folder 1=$(windows_path "$work/watch1")" \
+  "Shell 1=$recorder slot1" "Folder 2=$(windows_path "$work/watch2")" "Shell 2=$recorder slot2"
+start_xvfb 1280x1024x24 -dpi 96 || bail "Xvfb did not start"
+# Wine docks an icon only into a tray host that is ready: trayer goes first.
+start_tray_host || { sed 's/^/  /' "$work/trayer.log"; bail "no tray host"; }
+# A Wine process that outlives every start of Quillbeck keeps Wine's side of
+# the tray running, so the removal of the icon can be seen.
+touch "$work/hold"
+"$wine_run" "$record_start" "$(windows_path "$work/keeper.txt")" --wait-while \
+  "$(windows_path "$work/hold")" >/dev/null 2>&1 &
+end_on_exit $!
+wait_for 90 test -s "$work/keeper.txt" || echo "the keeper did not start" >&2
+# With no window manager the keyboard focus follows the pointer: keep it over
+# the place where the window will show.
+xdotool mousemove 200 200
+start_program "$app/Quillbeck.exe"
+main=$program_pid
+window_shows() { xdotool search --name '^Brindle$' >/dev/null 2>&1; }
+check "the window \"Brindle\" shows" wait_for 90 window_shows
 on_failure() {
   echo "       window now: $(wp state)"
   echo "       record now: $(tr -d '\r' <"${record:-/dev/null}" 2>/dev/null | tr '\n' ' ')"
 }
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }
-wp() { "$wine_run" --timeout 30 "$win_post" "$@" 2>/dev/null | tr -d '\r'; }
 state_has() { wp state | grep -q -- "$1"; }
-alive() {
-  local stat
-  stat=$(ps -o stat= -p "$1" 2>/dev/null)
-  [ -n "$stat" ] && [[ $stat != Z* ]]
-}
-ended() { ! alive "$1"; }
-count() { grep -c -- "$2" "$1" 2>/dev/null; }
-has_lines() { [ "$(count "$1" "$2")" = "$3" ]; }
-file_is() { [ "$(cat "$1" 2>/dev/null)" = "$2" ]; }
 windows_named() { xdotool search --name "^$1\$" 2>/dev/null | wc -l; }
-
-# --- display and tray host ------------------------------------------------
-display=
-for n in $(seq 90 140); do
-  [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { display=$n; break; }
-done
-[ -n "$display" ] || { echo "no free X display" >&2; exit 1; }
-Xvfb ":$display" -screen 0 1280x1024x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=":$display"
-wait_for 10 xdpyinfo >/dev/null 2>&1 || { echo "Xvfb did not start" >&2; exit 1; }
-# Wine docks an icon only into a tray host that owns the tray selection when
-# the icon is added, and otherwise shows it in a window of its own for good:
-# trayer must be ready before Wine starts. Its manager window, unnamed and
-# off the screen, is the selection's owner. Tried three times, and what
-# trayer said is kept for a failure's report.
-trayer_log="$work/trayer.log"
-tray_manager_up() { xwininfo -root -tree 2>/dev/null | grep -q '"trayer": ()'; }
-start_tray_host() {
-  trayer --edge top --align right --widthtype pixel --width 120 --heighttype pixel \
-    --height 24 >>"$trayer_log" 2>&1 &
-  local pid=$!
-  pids+=("$pid")
-  wait_for 30 eval "tray_manager_up || ! kill -0 $pid 2>/dev/null"
-  tray_manager_up && return 0
-  kill "$pid" 2>/dev/null
-  echo "trayer took no tray selection (attempt $1)" >>"$trayer_log"
-  return 1
-}
-start_tray_host 1 || start_tray_host 2 || start_tray_host 3 || {
-  echo "Bail out! no tray host:" >&2
-  sed 's/^/  /' "$trayer_log" >&2
-  exit 1
-}
-
 # docked_icons: the Wine icons docked in the tray host, one "x y" (their
 # middle, on the screen) per line.
 docked_icons() {
@@ -102,7 +57,7 @@ icon_count_is() { [ "$(docked_icons | wc -l)" = "$1" ]; }
 tray_dump() {
   xwininfo -root -tree | grep -E '"(explorer|quillbeck).exe"|trayer' | grep -v ' 1x1+' \
     | sed 's/^/       /'
-  sed 's/^/       trayer: /' "$trayer_log"
+  sed 's/^/       trayer: /' "$work/trayer.log"
 }
 # click_control <id>: a real left click in the middle of a control.
 click_control() {
@@ -110,36 +65,6 @@ click_control() {
   read -r x y w h < <(wp rect "$1")
   xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1
 }
-
-# --- installation ---------------------------------------------------------
-app="$work/app"
-mkdir -p "$app" "$work/watch1" "$work/watch2" "$work/watch3"
-touch "$work/watch3/Temp"  # a file named Temp: start-up stops at that slot
-cp "$program" "$app/Quillbeck.exe"
-record="$work/record.txt"
-recorder="$(windows_path "$record_start") $(windows_path "$record")"
-printf '[Quillbeck]\r\nDebug=1\r\nFolder 1=%s\r\nShell 1=%s slot1\r\nFolder 2=%s\r\nShell 2=%s slot2\r\n' \
-  "$(windows_path "$work/watch1")" "$recorder" "$(windows_path "$work/watch2")" "$recorder" \
-  >"$app/Settings.ini"
-debug_log="$app/Logs/Debug.log"
-
-# A Wine process that outlives every start of Quillbeck keeps Wine's side of
-# the tray running, so the removal of the icon can be seen.
-touch "$work/hold"
-"$wine_run" "$record_start" "$(windows_path "$work/keeper.txt")" --wait-while \
-  "$(windows_path "$work/hold")" >/dev/null 2>&1 &
-pids+=($!)
-wait_for 90 test -s "$work/keeper.txt" || echo "the keeper did not start" >&2
-
-# --- start-up ---------------------------------------------------------------
-# With no window manager the keyboard focus follows the pointer: keep it over
-# the place where the window will show.
-xdotool mousemove 200 200
-"$wine_run" --timeout 900 "$app/Quillbeck.exe" >/dev/null 2>&1 &
-main=$!
-pids+=($main)
-window_shows() { xdotool search --name '^Brindle$' >/dev/null 2>&1; }
-check "the window \"Brindle\" shows" wait_for 90 window_shows
 check "at normal size, the service running" \
   wait_for 10 state_has 'visible=1 iconic=0 .*start=Stop Service'
 # Without a window manager Wine does not always activate a new window; a
@@ -177,13 +102,13 @@ printf 'one' >"$work/watch1/a.GDT"
 printf 'two' >"$work/watch1/b.gdt"
 printf 'three' >"$work/watch2/c.Gdt"
 printf 'keep' >"$work/watch1/keep.txt"
-check "three files picked up, a command started for each" wait_for 20 has_lines "$record" slot 3
+check "three files picked up, a command started for each" wait_for 20 count_is "$record" slot 3
 check "the files were moved into Temp whole" eval \
   'file_is "$work/watch1/Temp/a.GDT" one && file_is "$work/watch1/Temp/b.gdt" two &&
    file_is "$work/watch2/Temp/c.Gdt" three && [ ! -e "$work/watch1/a.GDT" ] &&
    [ ! -e "$work/watch2/c.Gdt" ]'
 check "each slot started its own command" eval \
-  'has_lines "$record" slot1 2 && has_lines "$record" slot2 1'
+  'count_is "$record" slot1 2 && count_is "$record" slot2 1'
 check "a file of another name stays" test -e "$work/watch1/keep.txt"
 check "the tick traced file, copy, delete and shell" eval \
   'grep -q "File: c.Gdt" "$debug_log" && grep -q "Copy c.Gdt in .*watch2.Temp.$" <(tr -d "\r" <"$debug_log") &&
@@ -194,7 +119,7 @@ wp close
 check "a close request hides the window" wait_for 10 state_has 'visible=0'
 check "and the program stays" alive "$main"
 printf 'four' >"$work/watch2/d.GDT"
-check "the service works on while hidden" wait_for 20 has_lines "$record" slot 4
+check "the service works on while hidden" wait_for 20 count_is "$record" slot 4
 
 # --- the real tray icon: left clicks do nothing, a right click opens the menu ----
 wait_for 10 icon_count_is 1
@@ -245,7 +170,7 @@ box=$(wp box wait)
 check "Save answers \"Successfully saved.\" in a box owned by the window" \
   grep -q 'owned=1 text=Successfully saved.' <<<"$box"
 printf 'five' >"$work/watch1/e.GDT"
-check "ticks go on while the box is open" wait_for 20 has_lines "$record" slot 5
+check "ticks go on while the box is open" wait_for 20 count_is "$record" slot 5
 wp box >/dev/null
 check "Save wrote the eleven keys" eval \
   'grep -q "^Debug=1" "$app/Settings.ini" && grep -q "^Shell 2=.*slot2" "$app/Settings.ini" &&
@@ -278,30 +203,21 @@ check "\"Close\" ends the program" wait_for 20 ended "$main"
 check "and its icon is gone from the tray" wait_for 10 icon_count_is 0
 
 # --- the end of the session ends the program --------------------------------------
-"$wine_run" --timeout 900 "$app/Quillbeck.exe" >/dev/null 2>&1 &
-main=$!
-pids+=($main)
+start_program "$app/Quillbeck.exe"
+main=$program_pid
 wait_for 60 window_shows
 answer=$(wp endsession)
 check "the program lets the session end" grep -q 'query=1' <<<"$answer"
 check "and ends with it" wait_for 20 ended "$main"
 
 # --- a failed start-up step: a file named Temp in a watched folder -------------------
-printf '[Quillbeck]\r\nFolder 1=%s\r\nShell 1=x\r\n' "$(windows_path "$work/watch3")" \
-  >"$app/Settings.ini"
-"$wine_run" --timeout 900 "$app/Quillbeck.exe" >/dev/null 2>&1 &
-main=$!
-pids+=($main)
+write_settings "$app/Settings.ini" "Folder 1=$(windows_path "$work/watch3")" "Shell 1=x"
+start_program "$app/Quillbeck.exe"
+main=$program_pid
 box=$(wp box)
 check "a failed start-up shows the trap's box, standing alone" grep -q 'owned=0 text=.* - ' <<<"$box"
-check "and logs it under Form_Load" wait_for 10 grep -q 'Form_Load' "$app/Logs/Error.log"
+check "and logs it under Form_Load" wait_for_line 10 "$app/Logs/Error.log" Form_Load
 check "the window is shown after it all the same" wait_for 20 state_has 'visible=1'
 rm -f "$work/hold"
 
-if [ "$failures" -gt 0 ]; then
-  echo "$failures check(s) failed"
-  echo "--- Debug.log"; tail -n 30 "$debug_log" 2>/dev/null
-  echo "--- Error.log"; cat "$app/Logs/Error.log" 2>/dev/null
-  exit 1
-fi
-echo "all checks passed"
+finish "$debug_log" "$app/Logs/Error.log"

@@ -18,15 +18,9 @@
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
-work=$(mktemp -d "${TMPDIR:-/tmp}/quillbeck-deb.XXXXXX")
-pids=()
-cleanup() {
-  end_processes "${pids[@]}"
-  rm -rf "$work"
-}
-trap cleanup EXIT
-source "$(dirname "$0")/../support/checks.sh"
+source "$root/tests/support/e2e.sh"
 checks_name=packaging
+make_work deb
 
 version=$(sed -n 's/^project(Quillbeck VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 if [ $# -ge 1 ]; then
@@ -101,8 +95,6 @@ program=$extracted/usr/bin/quillbeck
 export HOME=$work/home
 unset XDG_CONFIG_HOME XDG_STATE_HOME XDG_DATA_HOME XDG_CACHE_HOME WAYLAND_DISPLAY QT_QPA_PLATFORM \
   QT_SCALE_FACTOR
-export XDG_RUNTIME_DIR=$work/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
 config=$HOME/.config/quillbeck
 state=$HOME/.local/state/quillbeck
 watch=$work/watch
@@ -111,30 +103,22 @@ record=$work/record.txt
 export XDG_CONFIG_DIRS=$work/xdg-empty:$work/xdg
 system_settings=$work/xdg/quillbeck/Settings.ini
 mkdir -p "$work/xdg/quillbeck" "$watch"
-printf "[Quillbeck]\r\nFolder 1=%s\r\nShell 1=sh -c 'echo picked >> %s'\r\nDebug=1\r\n" \
-  "$watch" "$record" >"$system_settings"
+write_settings "$system_settings" "Folder 1=$watch" "Shell 1=sh -c 'echo picked >> $record'" Debug=1
 cp "$system_settings" "$work/system-settings.before"
 
-Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-wait_for 15 test -s "$work/display" || { not_ok "Xvfb starts"; finish; }
-export DISPLAY=":$(head -n1 "$work/display")"
+start_xvfb 1024x768x24 || { not_ok "Xvfb starts"; finish; }
 
-(cd / && exec "$program") >"$work/quillbeck.log" 2>&1 &
-program_pid=$!
-pids+=("$program_pid")
-alive() { kill -0 "$program_pid" 2>/dev/null; }
+start_program "$program"
 main_window() { xdotool search --onlyvisible --name '^Brindle$' 2>/dev/null | head -n1; }
 visible() { [ -n "$(main_window)" ]; }
 debug_log=$state/Logs/Debug.log
-debug_has() { [ -f "$debug_log" ] && grep -q -- "$1" "$debug_log"; }
 mode_of() { stat -c %a "$1" 2>/dev/null; }
 
 check "the window is shown" wait_for 20 visible
 printf 'dropped' >"$watch/a.GDT"
 check "the configured slot picks up a file" wait_for 15 test -s "$record"
 check "the file landed in Temp" test "$(cat "$watch/Temp/a.GDT" 2>/dev/null)" = dropped
-check "the trace is in ~/.local/state/quillbeck/Logs/Debug.log" wait_for 5 debug_has " - File: a.GDT"
+check "the trace is in ~/.local/state/quillbeck/Logs/Debug.log" wait_for_line 5 "$debug_log" " - File: a.GDT"
 check "start-up made ~/.local/state/quillbeck private (mode $(mode_of "$state"))" \
   test "$(mode_of "$state")" = 700
 check "no error was logged" test ! -s "$state/Logs/Error.log"
@@ -142,7 +126,7 @@ check "no error was logged" test ! -s "$state/Logs/Error.log"
 timeout 20 "$program" >"$work/second.log" 2>&1
 status=$?
 check "a second copy for the same user ends at once (status $status)" test "$status" -eq 0
-check "the first copy runs on" alive
+check "the first copy runs on" alive "$program_pid"
 
 # Save: a new folder text in slot 2, then the Save button, clicked where the
 # window's twips put them (96 dpi: 15 twips to the pixel).
@@ -165,15 +149,8 @@ check "nothing was written beside the program" \
 # Once saved, the user's own file is what the next start reads: only it
 # names slot 2, whose folder then gets its Temp.
 end_processes "$program_pid"
-(cd / && exec "$program") >>"$work/quillbeck.log" 2>&1 &
-pids+=($!)
+start_program "$program"
 check "the next start reads the user's file, not the system-wide one" \
   wait_for 20 test -d "$saved_folder/Temp"
 
-if ((failures > 0)); then
-  echo "--- quillbeck output"; cat "$work/quillbeck.log"
-  echo "--- Settings.ini"; cat "$config/Settings.ini" 2>/dev/null
-  echo "--- Debug.log"; cat "$debug_log" 2>/dev/null
-  echo "--- Error.log"; cat "$state/Logs/Error.log" 2>/dev/null
-fi
-finish
+finish "$work/program.log" "$config/Settings.ini" "$debug_log" "$state/Logs/Error.log"

@@ -16,33 +16,20 @@
 # folder go on exit, whatever happened.
 set -uo pipefail
 
-[ $# -eq 2 ] || { echo "usage: $0 <windows-build-dir> <record_start.exe>" >&2; exit 2; }
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-build=$(realpath "$1") record_start=$(realpath "$2")
-wine_run="$root/scripts/wine-run"
-wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+source "$root/tests/support/e2e.sh"
+checks_name=packaging
+take_arguments "<windows-build-dir> <record_start.exe>" build record_start -- "$@"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/quillbeck-release.XXXXXX")
+make_work release
 # A prefix of its own, made on first use: nothing installed by an earlier
 # run can make a check pass. Headless: the program needs no drawn window
 # to pick files up.
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all
+use_wine_prefix "$work/prefix"
 unset DISPLAY
-cleanup() {
-  WINEPREFIX="$work/prefix" "$wineserver" -k >/dev/null 2>&1 || true
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-source "$(dirname "$0")/../support/checks.sh"
-checks_name=packaging
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 wine() { "$wine_run" --headless --timeout 300 "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 same_file() { [ -f "$1" ] && [ -f "$2" ] && cmp -s "$1" "$2"; }
-file_is() { [ "$(cat "$1" 2>/dev/null)" = "$2" ]; }
-lines_in() { [ "$(grep -c -- "$2" "$1" 2>/dev/null)" = "$3" ]; }
 
 # --- the release files -------------------------------------------------------
 # A throwaway certificate authority and a code-signing certificate it issued.
@@ -211,9 +198,8 @@ check "the install ran without administrator privileges requested" eval \
 # --- 2. the installed program picks up a file ---------------------------------------
 mkdir -p "$work/watch"
 record="$work/record.txt"
-printf '[Quillbeck]\r\nDebug=1\r\nFolder 1=%s\r\nShell 1=%s %s picked\r\n' \
-  "$(windows_path "$work/watch")" "$(windows_path "$record_start")" "$(windows_path "$record")" \
-  >"$folder/Settings.ini"
+write_settings "$folder/Settings.ini" Debug=1 "Folder 1=$(windows_path "$work/watch")" \
+  "Shell 1=$(windows_path "$record_start") $(windows_path "$record") picked"
 # A session start: wineboot without arguments runs what the Run key names,
 # as Windows does at login.
 "$wineserver" -k >/dev/null 2>&1
@@ -222,9 +208,9 @@ check "a session start runs the installed program through the Run value" \
   wait_for 90 test -d "$work/watch/Temp"
 printf 'payload' >"$work/watch/one.GDT"
 check "it moves a .GDT file into Temp and starts the slot's command" eval \
-  'wait_for 30 lines_in "$record" picked 1 && file_is "$work/watch/Temp/one.GDT" payload &&
+  'wait_for 30 count_is "$record" picked 1 && file_is "$work/watch/Temp/one.GDT" payload &&
    [ ! -e "$work/watch/one.GDT" ]'
-check "it writes its trace into Logs beside itself" wait_for 10 grep -q 'one.GDT' "$folder/Logs/Debug.log"
+check "it writes its trace into Logs beside itself" wait_for_line 10 "$folder/Logs/Debug.log" one.GDT
 "$wineserver" -k >/dev/null 2>&1
 wait 2>/dev/null
 # The user's own files, as the upgrade and the uninstall must leave them.
@@ -247,7 +233,7 @@ rm -rf "$work/watch/Temp"
 unpacked="$work/unpacked"
 unzip -q "$zip" -d "$unpacked"
 mkdir -p "$work/zipwatch"
-printf '[Quillbeck]\r\nFolder 1=%s\r\n' "$(windows_path "$work/zipwatch")" >"$unpacked/Settings.ini"
+write_settings "$unpacked/Settings.ini" "Folder 1=$(windows_path "$work/zipwatch")"
 "$wine_run" --headless --timeout 300 "$unpacked/Quillbeck.exe" </dev/null >/dev/null 2>&1 &
 check "the installed program and a copy from the zip run" eval \
   'wait_for 90 test -d "$work/watch/Temp" -a -d "$work/zipwatch/Temp" && runs installed 1 && runs unpacked 1'
@@ -263,7 +249,7 @@ check "the installed exe is the new one; the shortcut and the Run value are ther
   'same_file "$exe" "$newer_exe" && shortcut_targets_exe && [ "$(run_value)" = "\"$exe_windows\"" ]'
 printf 'after the upgrade' >"$work/watch/two.GDT"
 check "exactly one copy runs again, and it picks up a file" eval \
-  'wait_for 30 lines_in "$record" picked 2 && file_is "$work/watch/Temp/two.GDT" "after the upgrade" &&
+  'wait_for 30 count_is "$record" picked 2 && file_is "$work/watch/Temp/two.GDT" "after the upgrade" &&
    runs installed 1'
 check "the copy from the zip was left running" runs unpacked 1
 check "Settings.ini and Logs survive the upgrade unchanged" user_files_kept
@@ -306,7 +292,7 @@ wait 2>/dev/null
 # The administrator hands over a settings file with SETTINGS=.
 rm -rf "$folder"
 mkdir -p "$work/watch5"
-printf '[Quillbeck]\r\nFolder 1=%s\r\n' "$(windows_path "$work/watch5")" >"$work/seed.ini"
+write_settings "$work/seed.ini" "Folder 1=$(windows_path "$work/watch5")"
 msiexec /i "$(windows_path "$msi")" /qn AUTOSTART=0 SETTINGS="$(windows_path "$work/seed.ini")"
 check "a silent install with AUTOSTART=0 succeeds" test $? -eq 0
 check "SETTINGS= put its file in place as Settings.ini" same_file "$folder/Settings.ini" "$work/seed.ini"
@@ -315,7 +301,7 @@ check "but the exe and the shortcut" eval 'same_file "$exe" "$signed_exe" && sho
 # Running, started by hand; the seeded slot only shows when it is up.
 "$wine_run" --headless --timeout 300 "$exe" </dev/null >/dev/null 2>&1 &
 check "the program runs with the seeded slot" eval 'wait_for 90 test -d "$work/watch5/Temp" && runs installed 1'
-printf '[Quillbeck]\r\nFolder 1=C:\\elsewhere\r\n' >"$work/other.ini"
+write_settings "$work/other.ini" 'Folder 1=C:\elsewhere'
 msiexec /i "$(windows_path "$newer_msi")" /qn SETTINGS="$(windows_path "$work/other.ini")"
 check "an upgrade without AUTOSTART keeps it off" eval '[ "$(installed)" = "$newer" ] && no_run_value'
 check "an upgrade with another SETTINGS= leaves the Settings.ini there as it was" \
@@ -341,9 +327,8 @@ check "its license is the project's, with Windows line ends" eval \
   'diff -q <(tr -d "\r" <"$unpacked/LICENSE.txt") "$root/LICENSE" >/dev/null &&
    [ "$(grep -c $'"'"'\r$'"'"' "$unpacked/LICENSE.txt")" = "$(wc -l <"$root/LICENSE")" ]'
 rm -rf "$work/zipwatch/Temp"
-printf '[Quillbeck]\r\nDebug=1\r\nFolder 1=%s\r\nShell 1=%s %s from-zip\r\n' \
-  "$(windows_path "$work/zipwatch")" "$(windows_path "$record_start")" "$(windows_path "$record")" \
-  >"$unpacked/Settings.ini"
+write_settings "$unpacked/Settings.ini" Debug=1 "Folder 1=$(windows_path "$work/zipwatch")" \
+  "Shell 1=$(windows_path "$record_start") $(windows_path "$record") from-zip"
 # Wine answers the registration for restart with a trace line of its own
 # (its Restart Manager does nothing with it); the trace shows what start-up
 # asked for.
@@ -359,8 +344,8 @@ check "a second copy ends at once (status $status) without registering" eval \
   '[ "$status" -eq 0 ] && ! grep -q RegisterApplicationRestart "$work/second.trace"'
 printf 'zipped' >"$work/zipwatch/two.gdt"
 check "and picks up a file, starting the command" eval \
-  'wait_for 30 lines_in "$record" from-zip 1 && file_is "$work/zipwatch/Temp/two.gdt" zipped'
-check "its Logs folder is beside it" wait_for 10 grep -q 'two.gdt' "$unpacked/Logs/Debug.log"
+  'wait_for 30 count_is "$record" from-zip 1 && file_is "$work/zipwatch/Temp/two.gdt" zipped'
+check "its Logs folder is beside it" wait_for_line 10 "$unpacked/Logs/Debug.log" two.gdt
 "$wineserver" -k >/dev/null 2>&1
 wait 2>/dev/null
 

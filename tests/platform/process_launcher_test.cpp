@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/runtime_error.h"
+#include "support/child_process.h"
 #include "support/started_process.h"
 #include "support/temp_folder.h"
 
@@ -147,8 +148,7 @@ Children ChildrenOfThisProcess() {
 
 TEST_F(ProcessLauncherTest, EndedChildrenAreReapedAndOthersLeftAlone) {
   // A child of the test's own: the launcher must not reap it.
-  const pid_t own = fork();
-  if (own == 0) _exit(7);
+  testing::ChildProcess own([] { return 7; });
   for (int i = 0; i < 30; ++i) Start("");
   WaitForLines(record_, 30);
   // Each child is reaped the moment it ends, with no further launch. Wait
@@ -161,9 +161,8 @@ TEST_F(ProcessLauncherTest, EndedChildrenAreReapedAndOthersLeftAlone) {
   const Children left = ChildrenOfThisProcess();
   EXPECT_EQ(left.all, 1);
   EXPECT_EQ(left.zombies, 1);
-  int status = 0;
-  ASSERT_EQ(waitpid(own, &status, 0), own);
-  EXPECT_EQ(WEXITSTATUS(status), 7);
+  ASSERT_TRUE(own.Wait());
+  EXPECT_EQ(own.ExitStatus(), 7);
 }
 
 // ThreadCount() is how many threads this process has.
@@ -188,8 +187,7 @@ Children WaitForChildren(int count) {
 TEST_F(ProcessLauncherTest, CommandsThatStayOpenCostNoThread) {
   const std::string running = folder_.Join("running");
   testing::WriteFile(running, "");
-  const pid_t own = fork();
-  if (own == 0) _exit(7);
+  testing::ChildProcess own([] { return 7; });
   // The first launch may set up what every later one uses.
   Start(" --wait-while " + Quoted(running));
   ASSERT_EQ(WaitForLines(record_, 1), "waiting\n");
@@ -205,9 +203,8 @@ TEST_F(ProcessLauncherTest, CommandsThatStayOpenCostNoThread) {
   EXPECT_EQ(left.all, 1) << "children of ours left unreaped";
   EXPECT_EQ(left.zombies, 1);
   EXPECT_EQ(ThreadCount(), threads);
-  int status = 0;
-  ASSERT_EQ(waitpid(own, &status, 0), own) << "our own child was reaped by the launcher";
-  EXPECT_EQ(WEXITSTATUS(status), 7);
+  ASSERT_TRUE(own.Wait()) << "our own child was reaped by the launcher";
+  EXPECT_EQ(own.ExitStatus(), 7);
 }
 
 // A child forked meanwhile holds copies of the launcher's descriptors for a
@@ -220,15 +217,8 @@ TEST_F(ProcessLauncherTest, EndedChildIsReapedWhileAnotherRunsOn) {
   testing::WriteFile(second, "");
   Start(" --wait-while " + Quoted(first));
   WaitForLines(record_, 1);
-  int release[2];
-  ASSERT_EQ(pipe(release), 0);
-  const pid_t own = fork();
-  if (own == 0) {
-    char c;
-    close(release[1]);
-    _exit(read(release[0], &c, 1) >= 0 ? 7 : 8);
-  }
-  close(release[0]);
+  testing::ChildProcess own(
+      [](const testing::ChildProcess::Side& child) { return child.WaitForRelease() ? 7 : 8; });
   std::remove(first.c_str());
   EXPECT_EQ(WaitForChildren(1).all, 1);
   Start(" --wait-while " + Quoted(second));
@@ -238,10 +228,9 @@ TEST_F(ProcessLauncherTest, EndedChildIsReapedWhileAnotherRunsOn) {
   EXPECT_EQ(meanwhile.all, 2) << "an ended child waits for one that runs on";
   EXPECT_EQ(meanwhile.zombies, 0);
   std::remove(second.c_str());
-  close(release[1]);
-  int status = 0;
-  ASSERT_EQ(waitpid(own, &status, 0), own);
-  EXPECT_EQ(WEXITSTATUS(status), 7);
+  own.Release();
+  ASSERT_TRUE(own.Wait());
+  EXPECT_EQ(own.ExitStatus(), 7);
   EXPECT_EQ(WaitForChildren(0).all, 0);
 }
 

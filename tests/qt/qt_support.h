@@ -21,6 +21,7 @@
 #include "program_icon.h"
 #include "support/fake_services.h"
 #include "support/temp_folder.h"
+#include "support/test_platform.h"
 #include "tray_icon.h"
 
 namespace quillbeck::testing {
@@ -57,20 +58,8 @@ struct ScriptedTray : qtui::TrayIcon {
   }
 };
 
-class QtWindowTest : public ::testing::Test {
+class QtWindowTest : public ::testing::Test, protected TestPlatform {
  protected:
-  TempFolder install;  // the executable folder
-  TempFolder data;     // watched folders
-  std::unique_ptr<FileSystem> fs = NewFileSystem();
-  std::unique_ptr<ProfileStore> profile = NewProfileStore();
-  std::unique_ptr<ProcessLauncher> launcher = NewProcessLauncher();
-  FixedClock clock;
-  FixedTimeStamps time_stamps;
-  FakeSingleInstance single_instance;
-  RecordingSystemLog system_log;
-  Platform platform{*fs,         *profile,        *launcher,      clock,
-                    time_stamps, single_instance, install.Path(), install.Path(),
-                    "",          system_log};
   QIcon icon = qtui::ProgramIcon();
   RecordingPresenter boxes;
   ScriptedTray tray{icon};

@@ -1,8 +1,10 @@
 # Checks for the end-to-end and release scripts, sourced by each: every
 # check prints one line, "ok - <what>" or "not ok - <what>", and counts in
 # `passed` or `failures`. A script that wants more said on a failure (the
-# window's state, say) defines on_failure(). wait_for() is the one bounded
-# poll they all use.
+# window's state, say) defines on_failure(); one that keeps a record of its
+# own defines on_check(), which hears "pass <what>" or "fail <what>".
+# wait_for() is the one bounded poll they all use. e2e.sh brings these with
+# the rest of the scripts' set-up.
 
 passed=0
 failures=0
@@ -10,11 +12,13 @@ failures=0
 ok() {
   echo "ok - $*"
   passed=$((passed + 1))
+  if declare -F on_check >/dev/null; then on_check pass "$*"; fi
 }
 
 not_ok() {
   echo "not ok - $*"
   failures=$((failures + 1))
+  if declare -F on_check >/dev/null; then on_check fail "$*"; fi
   if declare -F on_failure >/dev/null; then on_failure; fi
 }
 
@@ -37,21 +41,18 @@ wait_for() {
   "$@"
 }
 
-# finish: the closing line "<checks_name>: N passed, M failed", then the end
-# of the script, with status 0 only when no check failed.
+# finish [LOG...]: after a failure the last 40 lines of each LOG; then the
+# closing line "<checks_name>: N passed, M failed" (by default the script's
+# name) and the end of the script, with status 0 only when no check failed.
 finish() {
-  echo "${checks_name:-checks}: $passed passed, $failures failed"
+  local log
+  if ((failures > 0)); then
+    for log in "$@"; do
+      echo "--- $log"
+      tail -n 40 "$log" 2>/dev/null
+    done
+  fi
+  echo "${checks_name:-$(basename "$0" .sh)}: $passed passed, $failures failed"
   [ "$failures" -eq 0 ]
   exit
-}
-
-# end_processes <pid...>: asks each to end, gives it two seconds, then kills it.
-end_processes() {
-  local pid
-  for pid in "$@"; do kill "$pid" 2>/dev/null; done
-  for pid in "$@"; do
-    for _ in $(seq 20); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -9 "$pid" 2>/dev/null
-  done
-  return 0
 }

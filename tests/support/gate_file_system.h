@@ -4,60 +4,32 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <string>
+#include <vector>
 
-#include "platform/file_system.h"
+#include "support/forwarding_file_system.h"
+#include "support/gate.h"
 
 namespace quillbeck::testing {
 
-struct GateFileSystem : FileSystem {
-  explicit GateFileSystem(FileSystem& real) : real_(real) {}
+struct GateFileSystem : ForwardingFileSystem {
+  using ForwardingFileSystem::ForwardingFileSystem;
 
-  std::string gated_folder;             // Files() of it waits for Open()
-  std::atomic<int> gated_listings{0};   // how often it was listed
+  std::string gated_folder;            // Files() of it waits for Open()
+  std::atomic<int> gated_listings{0};  // how often it was listed
 
-  void Open() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    open_ = true;
-    opened_.notify_all();
-  }
+  void Open() { gate_.Notify(); }
 
   std::vector<FileEntry> Files(const std::string& folder) override {
     if (folder == gated_folder) {
       ++gated_listings;
-      std::unique_lock<std::mutex> lock(mutex_);
-      opened_.wait(lock, [&] { return open_; });
+      gate_.WaitForNotification();
     }
-    return real_.Files(folder);
+    return ForwardingFileSystem::Files(folder);
   }
-  bool FolderExists(const std::string& p) override { return real_.FolderExists(p); }
-  bool FolderExistsNow(const std::string& p) override { return real_.FolderExistsNow(p); }
-  void CreateFolder(const std::string& p) override { real_.CreateFolder(p); }
-  bool FileExists(const std::string& p) override { return real_.FileExists(p); }
-  std::uint64_t Size(const std::string& p) override { return real_.Size(p); }
-  void Move(const std::string& f, const std::string& t) override { real_.Move(f, t); }
-  CopyResult CopyFile(const std::string& f, const std::string& t, bool o) override {
-    return real_.CopyFile(f, t, o);
-  }
-  void RemoveAbandonedCopies(const std::string& f) noexcept override {
-    real_.RemoveAbandonedCopies(f);
-  }
-  void DeleteFile(const std::string& p, bool f) override { real_.DeleteFile(p, f); }
-  bool DeleteCopiedFile(const std::string& p, const FileStamp& s) override {
-    return real_.DeleteCopiedFile(p, s);
-  }
-  std::optional<FileIdentity> FolderIdentity(const std::string& p) override {
-    return real_.FolderIdentity(p);
-  }
-  void AppendText(const std::string& p, const std::string& t) override { real_.AppendText(p, t); }
 
  private:
-  FileSystem& real_;
-  std::mutex mutex_;
-  std::condition_variable opened_;
-  bool open_ = false;  // guarded by mutex_
+  Gate gate_;
 };
 
 }  // namespace quillbeck::testing

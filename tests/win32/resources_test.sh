@@ -8,12 +8,7 @@ set -uo pipefail
 exe=$1
 windres=$(command -v x86_64-w64-mingw32-windres) || { echo "no windres" >&2; exit 1; }
 objdump=$(command -v x86_64-w64-mingw32-objdump) || { echo "no objdump" >&2; exit 1; }
-failures=0
-check() {
-  local what=$1
-  shift
-  if "$@"; then echo "ok   - $what"; else echo "FAIL - $what"; failures=$((failures + 1)); fi
-}
+source "$(dirname "$0")/../support/checks.sh"
 rc=$("$windres" -i "$exe" -O rc 2>/dev/null)
 text=$(strings -n 6 "$exe")
 check "the icon is the first icon group" grep -q '^1 14 /\* RT_GROUP_ICON \*/' <<<"$rc"
@@ -29,4 +24,4 @@ check "asInvoker" grep -q 'level="asInvoker"' <<<"$text"
 imports=$("$objdump" -p "$exe" | awk '/DLL Name:/ { print toupper($3) }' | sort -u | tr '\n' ' ')
 check "imports only system DLLs ($imports)" test \
   "$(tr ' ' '\n' <<<"$imports" | grep -v -E '^(KERNEL32|USER32|GDI32|SHELL32|COMCTL32|MSVCRT|ADVAPI32)\.DLL$' | grep -c .)" = 0
-[ "$failures" -eq 0 ]
+finish

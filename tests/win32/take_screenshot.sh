@@ -6,35 +6,15 @@
 #
 # Runs in a Wine prefix of its own on a private Xvfb display; bounded waits.
 set -uo pipefail
-[ $# -eq 3 ] || { echo "usage: $0 Quillbeck.exe win_post.exe output.png" >&2; exit 2; }
-here=$(cd "$(dirname "$0")" && pwd)
-wine_run="$here/../../scripts/wine-run"
-program=$(realpath "$1") win_post=$(realpath "$2") output=$3
-export WINEPREFIX=${QUILLBECK_SHOT_WINEPREFIX:-${TMPDIR:-/tmp}/quillbeck-wine-shot-$(id -u)}
-export WINEDEBUG=-all
-wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
-work=$(mktemp -d "${TMPDIR:-/tmp}/quillbeck-shot.XXXXXX")
-xvfb=
-cleanup() {
-  "$wineserver" -k >/dev/null 2>&1 || true
-  [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-display=
-for n in $(seq 141 190); do
-  [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { display=$n; break; }
-done
-Xvfb ":$display" -screen 0 1024x768x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-export DISPLAY=":$display"
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.2; done
-
-mkdir -p "$work/app"
-cp "$program" "$work/app/Quillbeck.exe"
-printf '[Quillbeck]\r\nFolder 1=C:\\Lab\\Export\r\nShell 1=C:\\Lab\\Import.exe /auto\r\nDebug=0\r\n' \
-  >"$work/app/Settings.ini"
+source "$(dirname "$0")/../support/e2e.sh"
+take_arguments "Quillbeck.exe win_post.exe output.png" program win_post -- "$@"
+output=$3
+make_work shot
+use_wine_prefix "${QUILLBECK_SHOT_WINEPREFIX:-${TMPDIR:-/tmp}/quillbeck-wine-shot-$(id -u)}"
+start_xvfb 1024x768x24 -dpi 96 || bail "Xvfb did not start"
+install_program "$program" "$work/app" Quillbeck.exe
+write_settings "$work/app/Settings.ini" 'Folder 1=C:\Lab\Export' 'Shell 1=C:\Lab\Import.exe /auto' \
+  Debug=0
 desktop="Quillbeck,800x700"
 "$wine_run" --timeout 300 explorer "/desktop=$desktop" "$work/app/Quillbeck.exe" >/dev/null 2>&1 &
 rect=
