@@ -7,7 +7,7 @@
 # command, Debug.log); a close request, as a window manager sends it, hides
 # the window and the work goes on; the tray icon's menu "Open" and "Close";
 # a left click and a double-click do nothing; a second copy shows the hidden
-# window and ends at once.
+# window and ends at once; two copies of their own installs on one folder.
 set -uo pipefail
 source "$(dirname "$0")/../support/e2e.sh"
 take_arguments "<quillbeck> <record_start> <linux_close_window> [screenshot.png]" \
@@ -144,5 +144,25 @@ check "\"Close\" ends the program" wait_for 10 ended "$program_pid"
 check "and its icon has left the tray" wait_for 10 no_tray_icon
 check "nothing was saved on the way out" \
   test "$(tr -d '\r' <"$install/Settings.ini" | grep -c .)" -eq 4
+
+# --- Two copies on one folder (two machines, two sessions) ---------------------------
+# Each copy has its own install; both watch one folder. Every file is taken
+# by one of them, and the other's loss of the race is no error.
+shared="$work/shared" staging="$work/staging" shared_record="$work/shared-record.txt"
+mkdir -p "$shared/Temp" "$staging"
+for copy in one two; do
+  install_program "$program" "$work/$copy" quillbeck
+  write_settings "$work/$copy/Settings.ini" "Folder 1=$shared" \
+    "Shell 1=\"$record_start\" \"$shared_record\" $copy"
+  start_program "$work/$copy/quillbeck"
+done
+sleep 3
+for i in $(seq 300); do echo "$i" >"$staging/$i.GDT"; done
+mv "$staging"/*.GDT "$shared/"  # each file arrives whole, in one rename
+check "two copies on one folder take all 300 files" wait_for 60 has_lines "$shared_record" 300
+sleep 4
+check "each file was started once, by one copy" test "$(lines_of "$shared_record")" = 300
+check "each file is in Temp" test "$(ls "$shared/Temp" | grep -c '\.GDT$')" = 300
+check "neither copy logged an error" test ! -s "$work/one/Logs/Error.log" -a ! -s "$work/two/Logs/Error.log"
 
 finish "$work/program.log" "$debug_log" "$install/Logs/Error.log"
