@@ -24,13 +24,13 @@ struct GateFileSystem : FileSystem {
     opened_.notify_all();
   }
 
-  std::vector<FileEntry> Files(const std::string& folder) override {
+  std::vector<FileEntry> Files(const std::string& folder, std::string_view suffix) override {
     if (folder == gated_folder) {
       ++gated_listings;
       std::unique_lock<std::mutex> lock(mutex_);
       opened_.wait(lock, [&] { return open_; });
     }
-    return real_.Files(folder);
+    return real_.Files(folder, suffix);
   }
   bool FolderExists(const std::string& p) override { return real_.FolderExists(p); }
   bool FolderExistsNow(const std::string& p) override { return real_.FolderExistsNow(p); }

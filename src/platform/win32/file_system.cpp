@@ -10,8 +10,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "platform/ascii_case.h"
 #include "platform/bounded_test.h"
 #include "platform/file_system.h"
 #include "platform/runtime_error.h"
@@ -49,6 +51,7 @@ bool SystemPath(std::string_view utf8, std::wstring& wide) {
 
 namespace {
 
+using win32::UniqueFind;
 using win32::UniqueHandle;
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
@@ -115,9 +118,9 @@ FileStamp StampOf(HANDLE file, const std::string& context) {
   return {info.dwVolumeSerialNumber,
           (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
           (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
-          static_cast<std::int64_t>((static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime)
-                                     << 32) |
-                                    info.ftLastWriteTime.dwLowDateTime)};
+          static_cast<std::int64_t>(
+              (static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+              info.ftLastWriteTime.dwLowDateTime)};
 }
 
 // FolderOf() is the folder part of a wide path: up to its last separator,
@@ -133,8 +136,7 @@ std::wstring FolderOf(const std::wstring& path) {
 // `handle` is a link, a junction or another reparse point.
 void RefuseIfALink(HANDLE handle, const std::wstring& folder, const std::string& context) {
   FILE_BASIC_INFO info;
-  if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &info, sizeof info))
-    RaiseLast(context);
+  if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &info, sizeof info)) RaiseLast(context);
   // The folder's own attributes by name as well: Wine, which shows a link
   // of the host's file system as a reparse point, answers the handle's query
   // for the folder the link leads to.
@@ -160,10 +162,9 @@ void RefuseIfALink(HANDLE handle, const std::wstring& folder, const std::string&
 // (RefuseIfALink): from then on it is not empty, and an empty folder
 // is the only kind that can turn into a junction in place.
 UniqueHandle OpenRealFolder(const std::wstring& folder, const std::string& context) {
-  UniqueHandle handle(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                  nullptr));
+  UniqueHandle handle(CreateFileW(
+      folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!handle.Valid()) RaiseLast(context);
   RefuseIfALink(handle.Get(), folder, context);
   return handle;
@@ -196,34 +197,35 @@ class Win32FileSystem final : public FileSystem {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
   }
 
-  std::vector<FileEntry> Files(const std::string& folder) override {
+  std::vector<FileEntry> Files(const std::string& folder, std::string_view suffix) override {
     std::wstring pattern = Wide(folder);
     if (!IsSeparator(pattern.back()) && !IsBareDrive(pattern)) pattern += L'\\';
+    // Every name is listed and tested in full: a pattern would match the
+    // short 8.3 names too ("ABCDEF~1.GDT" for "abcdefgh.gdtx").
     pattern += L'*';
+    const std::wstring wide_suffix = win32::Utf8ToWide(suffix);
     const std::string prefix = IsBareDrive(folder) ? folder : folder + PathSeparator();
 
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
-                                     FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    const UniqueFind search(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
+                                             FindExSearchNameMatch, nullptr,
+                                             FIND_FIRST_EX_LARGE_FETCH));
     std::vector<FileEntry> files;
-    if (search == INVALID_HANDLE_VALUE) {
+    if (!search.Valid()) {
       const DWORD error = GetLastError();
       // The root of a drive has no "." entry, so an empty one finds nothing.
       if (error == ERROR_FILE_NOT_FOUND && IsFolder(folder)) return files;
       RaiseSystemError(static_cast<std::int32_t>(error), folder);
     }
-    struct FindCloser {
-      HANDLE handle;
-      ~FindCloser() { FindClose(handle); }
-    } closer{search};
     do {
       if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+      if (!EndsWithIgnoreCase(std::wstring_view(found.cFileName), wide_suffix)) continue;
       std::string name = win32::WideToUtf8(found.cFileName);
       // A link or another reparse point leads elsewhere: it is listed so the
       // caller can say so, but marked as no regular file.
       const bool regular = !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
       files.push_back({name, prefix + name, regular});
-    } while (FindNextFileW(search, &found));
+    } while (FindNextFileW(search.Get(), &found));
     if (GetLastError() != ERROR_NO_MORE_FILES) RaiseLast(folder);
     return files;
   }
@@ -264,10 +266,9 @@ class Win32FileSystem final : public FileSystem {
     // file server keeps the same rule for every machine that opens the file.
     // A link is opened as itself, never followed: what is read and what is
     // later deleted are then one and the same file.
-    UniqueHandle held(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING,
-                                  FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
-                                  nullptr));
+    UniqueHandle held(
+        CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!held.Valid()) RaiseLast(from);
     FILE_BASIC_INFO like;
     if (!GetFileInformationByHandleEx(held.Get(), FileBasicInfo, &like, sizeof like))
@@ -280,22 +281,17 @@ class Win32FileSystem final : public FileSystem {
     }
     const FileStamp stamp = StampOf(held.Get(), from);
     const bool out_of_sight = OutOfSight(source);
-    if (out_of_sight && !settling_.Settled(from, stamp)) return std::nullopt;
+    if (!settling_.Admit(from, stamp, !out_of_sight)) return std::nullopt;
 
     const std::wstring folder_path = FolderOf(destination);
     const UniqueHandle folder = OpenRealFolder(folder_path, to);
     win32::TemporaryCopy copy(to);
     RefuseIfALink(folder.Get(), folder_path, to);
     copy.Fill(held.Get(), from);
-    if (out_of_sight) {
-      // Written to while it was copied: the copy is dropped, and the file
-      // waits until it has stopped changing again.
-      const FileStamp after = StampOf(held.Get(), from);
-      if (after != stamp) {
-        settling_.Changed(from, after);
-        return std::nullopt;
-      }
-    }
+    // Written to while it was copied: the copy is dropped, and the file
+    // waits until it has stopped changing again.
+    const auto stamp_now = [&] { return StampOf(held.Get(), from); };
+    if (!settling_.KeepCopy(from, stamp, !out_of_sight, stamp_now)) return std::nullopt;
     held.Close();
 
     // A read-only destination refuses to be replaced; it is replaced all

@@ -1,6 +1,7 @@
 // What the Windows implementations of the seams share: <windows.h> without
-// the macros that clash with our method names, a handle owner, and the
-// translation of a UTF-8 path into the form the wide file APIs take.
+// the macros that clash with our method names, owners of kernel handles and
+// of searches, and the translation of a UTF-8 path into the form the wide
+// file APIs take.
 #pragma once
 
 #include <windows.h>
@@ -40,6 +41,24 @@ class UniqueHandle {
 
  private:
   HANDLE handle_ = nullptr;
+};
+
+// UniqueFind owns a search handle of FindFirstFileExW and ends the search
+// when it goes.
+class UniqueFind {
+ public:
+  explicit UniqueFind(HANDLE search) : search_(search) {}
+  ~UniqueFind() {
+    if (Valid()) FindClose(search_);
+  }
+  UniqueFind(const UniqueFind&) = delete;
+  UniqueFind& operator=(const UniqueFind&) = delete;
+
+  HANDLE Get() const { return search_; }
+  bool Valid() const { return search_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE search_;
 };
 
 // SystemPath() is the UTF-16 form of a UTF-8 path for the wide file APIs.
