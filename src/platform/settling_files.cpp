@@ -10,10 +10,7 @@ SettlingFiles::Sighting& SettlingFiles::Record(const std::string& path, const Fi
   }
   auto [entry, added] = seen_.try_emplace(path, Sighting{stamp, now, now});
   Sighting& sighting = entry->second;
-  // A file unseen for a while starts afresh, swept from memory or not yet.
-  if (!added && (sighting.stamp != stamp || now - sighting.last > kForgetAfter)) {
-    sighting = {stamp, now, now};
-  }
+  if (!added && sighting.stamp != stamp) sighting = {stamp, now, now};
   sighting.last = now;
   return sighting;
 }

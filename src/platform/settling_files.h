@@ -33,8 +33,7 @@ class SettlingFiles {
   // begin: at once when `vouched` (a lease or share mode answers for every
   // writer), otherwise only when `path` has shown `stamp` since a sighting
   // at least one period before `now`. A sighting that does not admit is
-  // remembered; a new stamp starts the period anew. Costs the same however
-  // many files are remembered.
+  // remembered; a new stamp starts the period anew.
   bool Admit(const std::string& path, const FileStamp& stamp, bool vouched,
              Clock::time_point now = Clock::now());
 
@@ -54,9 +53,10 @@ class SettlingFiles {
   // How long a file must have stayed the same: the watch cycle's period.
   static constexpr std::chrono::milliseconds kPeriod = kWorkPeriod;
 
-  // A file not seen for this long is forgotten: its next sighting is a
-  // first one. What was forgotten goes from memory at most once a period,
-  // so the record stays as small as the folders.
+  // A file not seen for this long is forgotten, at the first sighting of
+  // any file once a period has passed since the last look, so the record
+  // stays as small as the folders and a sighting costs the same however
+  // many files are remembered.
   static constexpr std::chrono::seconds kForgetAfter{60};
 
  private:
