@@ -56,8 +56,10 @@ class SettlingFiles {
   // A file not seen for this long is forgotten, at the first sighting of
   // any file once a period has passed since the last look, so the record
   // stays as small as the folders and a sighting costs the same however
-  // many files are remembered.
-  static constexpr std::chrono::seconds kForgetAfter{60};
+  // many files are remembered. An hour, since a backlog on a slow share
+  // takes long to walk, and each of its files is seen once a walk: a file
+  // forgotten before its turn would wait for one more.
+  static constexpr std::chrono::hours kForgetAfter{1};
 
  private:
   struct Sighting {

@@ -329,6 +329,9 @@ struct Settling {
 
 class SettleTest : public ::testing::TestWithParam<Settling> {};
 
+// F, when a file unseen is forgotten, in milliseconds.
+constexpr int kForget = std::chrono::milliseconds(SettlingFiles::kForgetAfter).count();
+
 TEST_P(SettleTest, AdmitsOnlyWhatStayedTheSameForAWholePeriod) {
   SettlingFiles settling;
   const SettlingFiles::Clock::time_point start{std::chrono::hours(1000)};
@@ -365,14 +368,14 @@ INSTANTIATE_TEST_SUITE_P(
                                 {"a", 2100, 1, false, true},
                                 {"a", 3000, 1, false},
                                 {"a", 4100, 1, true}}},
-                      // "a" lapses at 60 s; the sweep after 59 s is due at 61 s, not at
-                      // every sighting before it.
+                      // "a" lapses at F; the sweep after F - 1 s is due at F + 1 s,
+                      // not at every sighting before it.
                       Settling{"UnseenForAWhileIsForgottenOnceAPeriod",
                                {{"a", 0, 0, false},
-                                {"b", 59000, 0, false, false, 2},
-                                {"b", 60500, 0, false, false, 2},
-                                {"b", 61000, 0, true, false, 1},
-                                {"a", 61500, 0, false, false, 2}}}),
+                                {"b", kForget - 1000, 0, false, false, 2},
+                                {"b", kForget + 500, 0, false, false, 2},
+                                {"b", kForget + 1000, 0, true, false, 1},
+                                {"a", kForget + 1500, 0, false, false, 2}}}),
     [](const auto& info) { return std::string(info.param.what); });
 
 TEST(BoundedExistenceTest, ASlowTestCountsAsMissingAndIsNeverDoubled) {
