@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quillbeck {
@@ -74,13 +75,17 @@ class FileSystem {
   // FileExists() is true when a file (not a folder) of that path exists.
   virtual bool FileExists(const std::string& path) = 0;
 
-  // Files() lists the files lying directly in an existing folder: never
-  // subfolders nor what is inside them. On Linux only regular files are
-  // listed: a symbolic link is never followed, so a link is not listed. On
-  // Windows a link is listed with Regular false; a file that carries another
-  // reparse tag (a cloud file, say) is regular.
-  // The order is the system's. Raises when the folder cannot be read.
-  virtual std::vector<FileEntry> Files(const std::string& folder) = 0;
+  // Files() lists the files lying directly in an existing folder whose
+  // name ends in `suffix`, ignoring ASCII letter case (an empty suffix lists
+  // them all): never subfolders nor what is inside them. On Linux only
+  // regular files are listed: a symbolic link is never followed, so a link
+  // is not listed. On Windows a link is listed with Regular false; a file
+  // that carries another reparse tag (a cloud file, say) is regular. The
+  // order is the system's. Any other entry costs its read from the folder
+  // and the test of its name, nothing more: a folder full of other files
+  // costs no more memory than an empty one. Raises when the folder cannot be
+  // read.
+  virtual std::vector<FileEntry> Files(const std::string& folder, std::string_view suffix) = 0;
 
   // Size() is the size of an existing file in bytes. Raises when it cannot
   // be read.

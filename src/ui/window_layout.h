@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "platform/window.h"
+#include "platform/work_period.h"
 
 namespace quillbeck::ui {
 
@@ -31,7 +32,7 @@ inline constexpr int kClientHeightTwips = 8055;
 
 // tmrWork and its period.
 inline constexpr std::string_view kTimerName = "tmrWork";
-inline constexpr int kTimerPeriodMs = 2000;
+inline constexpr int kTimerPeriodMs = static_cast<int>(kWorkPeriod.count());
 
 // TwipsToPixels() is `twips` at `dpi` dots per inch, rounded to the nearest
 // pixel with a half rounded up. Every place, size and font height of the

@@ -2,9 +2,9 @@
 // of each existing watched folder in slot order.
 #include "watch/watch_cycle.h"
 
-#include <cctype>
 #include <optional>
 
+#include "platform/ascii_case.h"
 #include "platform/file_system.h"
 
 namespace quillbeck {
@@ -18,16 +18,7 @@ std::string TempOf(const std::string& folder) { return folder + PathSeparator() 
 
 }  // namespace
 
-bool IsPickedUp(const std::string& name) {
-  const std::string_view pattern = kPattern;
-  const std::size_t take = name.size() < pattern.size() ? name.size() : pattern.size();
-  const std::string_view tail = std::string_view(name).substr(name.size() - take);
-  if (tail.size() != pattern.size()) return false;
-  for (std::size_t i = 0; i < tail.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(tail[i])) != pattern[i]) return false;
-  }
-  return true;
-}
+bool IsPickedUp(const std::string& name) { return EndsWithIgnoreCase(name, kPattern); }
 
 void PrepareFolder(Platform& platform, const std::string& folder) {
   FileSystem& fs = platform.fs;
@@ -53,10 +44,9 @@ void RunSlot(Platform& platform, Global& global, const SlotTexts& texts,
   const FolderClaims::Claim claim = claims.Take(*folder);
   if (!claim) return;
   global.Trace("Check folder: " + texts.folder);
-  const std::vector<FileEntry> files = fs.Files(texts.folder);
+  const std::vector<FileEntry> files = fs.Files(texts.folder, kPattern);
   bool temp_swept = false;
   for (const FileEntry& file : files) {
-    if (!IsPickedUp(file.Name)) continue;
     if (!file.Regular) {
       // A link leads out of the folder: neither it nor what it points at is
       // ever copied or deleted.

@@ -68,8 +68,7 @@ void RunSlot(Platform& platform, Global& global, const SlotTexts& texts,
 // an existing Temp goes.
 void PrepareFolder(Platform& platform, const std::string& folder);
 
-// IsPickedUp() is true when the upper-cased last four characters of `name`
-// (the whole name if shorter) are ".GDT".
+// IsPickedUp() is true when `name` ends in ".GDT", in any letter case.
 bool IsPickedUp(const std::string& name);
 
 }  // namespace quillbeck

@@ -123,7 +123,7 @@ TEST_P(LockedSourceTest, CopyAndDeleteHonourTheHoldersSharing) {
       fs_->CopyFile(source, temp + "\\x.GDT", true);
       EXPECT_EQ(ReadBytes(temp + "\\x.GDT"), "half written") << c.why;
     }
-    EXPECT_EQ(fs_->Files(temp).size(), c.copy_raises ? 0u : 1u) << "a temporary copy stayed";
+    EXPECT_EQ(fs_->Files(temp, "").size(), c.copy_raises ? 0u : 1u) << "a temporary copy stayed";
     if (c.delete_raises) {
       EXPECT_THROW(fs_->DeleteFile(source, true), RuntimeError) << c.why;
       EXPECT_TRUE(Present(source)) << c.why;
@@ -169,7 +169,7 @@ TEST_F(Win32FileSystemTest, ReadOnlySourceIsCopiedAndItsCopyReplacedLater) {
   WriteBytes(Path("r.GDT"), "second");
   fs_->CopyFile(Path("r.GDT"), temp + "\\r.GDT", true);
   EXPECT_EQ(ReadBytes(temp + "\\r.GDT"), "second");
-  EXPECT_EQ(fs_->Files(temp).size(), 1u);
+  EXPECT_EQ(fs_->Files(temp, "").size(), 1u);
 }
 
 // A read-only source whose copy cannot take the destination's place (a
@@ -180,7 +180,7 @@ TEST_F(Win32FileSystemTest, ReadOnlyCopyThatCannotTakeItsPlaceIsRemoved) {
   WriteBytes(Path("r.GDT"), "data");
   SetFileAttributesW(Utf8ToWide(Path("r.GDT")).c_str(), FILE_ATTRIBUTE_READONLY);
   EXPECT_THROW(fs_->CopyFile(Path("r.GDT"), temp + "\\r.GDT", true), RuntimeError);
-  EXPECT_TRUE(fs_->Files(temp).empty());
+  EXPECT_TRUE(fs_->Files(temp, "").empty());
   EXPECT_TRUE(fs_->FolderExists(temp + "\\r.GDT"));
 }
 
@@ -271,8 +271,8 @@ TEST_P(LinkedTempTest, CopyRefusesATempThatIsALink) {
     EXPECT_NE(error.Description().find(temp), std::string::npos) << error.Description();
   }
   EXPECT_EQ(ReadBytes(watched + "\\x.GDT"), "payload");
-  EXPECT_EQ(fs_->Files(watched).size(), 1u) << "a copy landed beside its source";
-  EXPECT_TRUE(fs_->Files(elsewhere).empty()) << "a copy landed where the link points";
+  EXPECT_EQ(fs_->Files(watched, "").size(), 1u) << "a copy landed beside its source";
+  EXPECT_TRUE(fs_->Files(elsewhere, "").empty()) << "a copy landed where the link points";
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, LinkedTempTest, ::testing::Values(true, false),
@@ -437,7 +437,7 @@ TEST_F(Win32FileSystemTest, CleanupNeverTakesACopyBeingWritten) {
   for (int i = 0; i < kFiles; ++i) {
     EXPECT_TRUE(ReadAll(temp + "\\" + std::to_string(i) + ".GDT") == bytes) << i;
   }
-  EXPECT_EQ(fs_->Files(temp).size(), static_cast<std::size_t>(kFiles));
+  EXPECT_EQ(fs_->Files(temp, "").size(), static_cast<std::size_t>(kFiles));
 }
 
 // Names beyond the ANSI code page go through the whole road of a file.
@@ -449,7 +449,7 @@ TEST_F(Win32FileSystemTest, AnyFileNameWorksThroughTheWideApis) {
   WriteBytes(folder + "\\" + name, kCafe);
   ASSERT_TRUE(fs_->FolderExists(folder));
 
-  const std::vector<FileEntry> files = fs_->Files(folder);
+  const std::vector<FileEntry> files = fs_->Files(folder, ".GDT");
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(files[0].Name, name);
   EXPECT_EQ(files[0].Path, folder + "\\" + name);
@@ -459,7 +459,7 @@ TEST_F(Win32FileSystemTest, AnyFileNameWorksThroughTheWideApis) {
   fs_->DeleteFile(files[0].Path, true);
   fs_->Move(folder + "\\Temp\\" + name, folder + "\\Temp\\" + kCafe);
   EXPECT_EQ(ReadBytes(folder + "\\Temp\\" + kCafe), kCafe);
-  EXPECT_TRUE(fs_->Files(folder).empty());
+  EXPECT_TRUE(fs_->Files(folder, "").empty());
 }
 
 // Folders nested past MAX_PATH (260 characters) work without the system's
@@ -503,8 +503,8 @@ TEST_F(Win32FileSystemTest, PathsLongerThanMaxPathWork) {
   fs_->AppendText(file, "long");
   EXPECT_TRUE(fs_->FileExists(file));
   EXPECT_EQ(fs_->Size(file), 4u);
-  ASSERT_EQ(fs_->Files(folder).size(), 1u);
-  EXPECT_EQ(fs_->Files(folder)[0].Path, file);
+  ASSERT_EQ(fs_->Files(folder, "").size(), 1u);
+  EXPECT_EQ(fs_->Files(folder, "")[0].Path, file);
   fs_->CopyFile(file, temp + "\\a.GDT", true);
   fs_->DeleteFile(file, true);
   fs_->Move(temp + "\\a.GDT", temp + "\\b.GDT");
@@ -517,7 +517,7 @@ TEST_F(Win32FileSystemTest, PathsLongerThanMaxPathWork) {
 // current folder of the drive and takes the name without a separator.
 TEST_F(Win32FileSystemTest, EntryPathsOfFolderTextsAsTyped) {
   WriteBytes(Path("a.GDT"), "a");
-  const std::vector<FileEntry> trailing = fs_->Files(folder_.Path() + "\\");
+  const std::vector<FileEntry> trailing = fs_->Files(folder_.Path() + "\\", "");
   ASSERT_EQ(trailing.size(), 1u);
   EXPECT_EQ(trailing[0].Path, folder_.Path() + "\\\\a.GDT");
   EXPECT_EQ(fs_->Size(trailing[0].Path), 1u);
@@ -528,7 +528,7 @@ TEST_F(Win32FileSystemTest, EntryPathsOfFolderTextsAsTyped) {
   const std::string drive = folder_.Path().substr(0, 2);
   std::vector<FileEntry> relative;
   try {
-    relative = fs_->Files(drive);
+    relative = fs_->Files(drive, "");
   } catch (const RuntimeError& error) {
     ADD_FAILURE() << error.Description();
   }

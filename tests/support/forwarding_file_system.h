@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -20,7 +21,9 @@ class ForwardingFileSystem : public FileSystem {
   bool FolderExistsNow(const std::string& path) override { return target_.FolderExistsNow(path); }
   void CreateFolder(const std::string& path) override { target_.CreateFolder(path); }
   bool FileExists(const std::string& path) override { return target_.FileExists(path); }
-  std::vector<FileEntry> Files(const std::string& folder) override { return target_.Files(folder); }
+  std::vector<FileEntry> Files(const std::string& folder, std::string_view suffix) override {
+    return target_.Files(folder, suffix);
+  }
   std::uint64_t Size(const std::string& path) override { return target_.Size(path); }
   void Move(const std::string& from, const std::string& to) override { target_.Move(from, to); }
   CopyResult CopyFile(const std::string& from, const std::string& to, bool overwrite) override {

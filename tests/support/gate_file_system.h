@@ -20,12 +20,12 @@ struct GateFileSystem : ForwardingFileSystem {
 
   void Open() { gate_.Notify(); }
 
-  std::vector<FileEntry> Files(const std::string& folder) override {
+  std::vector<FileEntry> Files(const std::string& folder, std::string_view suffix) override {
     if (folder == gated_folder) {
       ++gated_listings;
       gate_.WaitForNotification();
     }
-    return ForwardingFileSystem::Files(folder);
+    return ForwardingFileSystem::Files(folder, suffix);
   }
 
  private:

@@ -24,12 +24,15 @@
 
 #include <cerrno>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "platform/ascii_case.h"
 #include "platform/bounded_test.h"
 #include "platform/file_system.h"
 #include "platform/posix/copy_data.h"
 #include "platform/posix/file_beside.h"
+#include "platform/posix/listing.h"
 #include "platform/posix/open_writers.h"
 #include "platform/runtime_error.h"
 #include "platform/settling_files.h"
@@ -108,8 +111,7 @@ bool WritersOutOfSight(int fd) {
     case 0x19830326:  // FhGFS / BeeGFS
     case 0xAAD7AAEA:  // PanFS
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -202,7 +204,7 @@ class PosixFileSystem : public FileSystem {
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
   }
 
-  std::vector<FileEntry> Files(const std::string& folder) override {
+  std::vector<FileEntry> Files(const std::string& folder, std::string_view suffix) override {
     DIR* dir = opendir(CPath(folder));
     if (dir == nullptr) RaiseLastSystemError(folder);
     std::vector<FileEntry> files;
@@ -210,13 +212,9 @@ class PosixFileSystem : public FileSystem {
       errno = 0;
       const dirent* entry = readdir(dir);
       if (entry == nullptr) break;
-      bool regular = entry->d_type == DT_REG;
-      if (entry->d_type == DT_UNKNOWN) {
-        struct stat st;
-        regular = fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                  S_ISREG(st.st_mode);
+      if (posix::Listed(dirfd(dir), entry->d_name, entry->d_type, suffix)) {
+        files.push_back({entry->d_name, folder + "/" + entry->d_name});
       }
-      if (regular) files.push_back({entry->d_name, folder + "/" + entry->d_name});
     }
     const int error = errno;
     closedir(dir);
@@ -273,22 +271,21 @@ class PosixFileSystem : public FileSystem {
 
     SourceLock lock(source.get(), st, from);
     const FileStamp stamp = StampOf(st);
-    if (!lock.Vouches() && !settling_.Settled(from, stamp)) return std::nullopt;
+    if (!settling_.Admit(from, stamp, lock.Vouches())) return std::nullopt;
     // The copy gets the source's permissions, as cp gives them.
     posix::FileBeside temporary(to, st.st_mode & 0777, posix::FileBeside::Folder::kNeverALink);
-    posix::CopyData(source.get(), temporary.fd(), st.st_size, posix::CopyMethod::kClone,
-                    [&] { lock.CheckLease(from); }, from, to);
+    posix::CopyData(
+        source.get(), temporary.fd(), st.st_size, posix::CopyMethod::kClone,
+        [&] { lock.CheckLease(from); }, from, to);
     lock.CheckStillFree(from);
-    if (!lock.Vouches()) {
-      // Written to while it was copied: the copy is dropped, and the file
-      // waits until it has stopped changing again.
+    // Written to while it was copied: the copy is dropped, and the file
+    // waits until it has stopped changing again.
+    const auto stamp_now = [&] {
       struct stat after;
       if (fstat(source.get(), &after) != 0) RaiseLastSystemError(from);
-      if (StampOf(after) != stamp) {
-        settling_.Changed(from, StampOf(after));
-        return std::nullopt;
-      }
-    }
+      return StampOf(after);
+    };
+    if (!settling_.KeepCopy(from, stamp, lock.Vouches(), stamp_now)) return std::nullopt;
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     futimens(temporary.fd(), times);  // the time stamps are a courtesy
     // The caller deletes the source next: the data and then the new name
@@ -363,6 +360,14 @@ class PosixFileSystem : public FileSystem {
 };
 
 }  // namespace
+
+bool posix::Listed(int folder, const char* name, unsigned char type, std::string_view suffix) {
+  if (type != DT_REG && type != DT_UNKNOWN) return false;
+  if (!EndsWithIgnoreCase(name, suffix)) return false;
+  if (type == DT_REG) return true;
+  struct stat st;
+  return fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+}
 
 std::unique_ptr<FileSystem> NewFileSystem() { return std::make_unique<PosixFileSystem>(); }
 

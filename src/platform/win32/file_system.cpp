@@ -10,8 +10,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "platform/ascii_case.h"
 #include "platform/bounded_test.h"
 #include "platform/file_system.h"
 #include "platform/runtime_error.h"
@@ -24,6 +26,7 @@ namespace quillbeck {
 
 namespace {
 
+using win32::UniqueFind;
 using win32::UniqueHandle;
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
@@ -193,35 +196,36 @@ class Win32FileSystem final : public FileSystem {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
   }
 
-  std::vector<FileEntry> Files(const std::string& folder) override {
+  std::vector<FileEntry> Files(const std::string& folder, std::string_view suffix) override {
     std::wstring pattern = Wide(folder);
     if (!IsSeparator(pattern.back()) && !IsBareDrive(pattern)) pattern += L'\\';
+    // Every name is listed and tested in full: a pattern would match the
+    // short 8.3 names too ("ABCDEF~1.GDT" for "abcdefgh.gdtx").
     pattern += L'*';
+    const std::wstring wide_suffix = win32::Utf8ToWide(suffix);
     const std::string prefix = IsBareDrive(folder) ? folder : folder + PathSeparator();
 
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
-                                     FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    const UniqueFind search(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
+                                             FindExSearchNameMatch, nullptr,
+                                             FIND_FIRST_EX_LARGE_FETCH));
     std::vector<FileEntry> files;
-    if (search == INVALID_HANDLE_VALUE) {
+    if (!search.Valid()) {
       const DWORD error = GetLastError();
       // The root of a drive has no "." entry, so an empty one finds nothing.
       if (error == ERROR_FILE_NOT_FOUND && IsFolder(folder)) return files;
       RaiseSystemError(static_cast<std::int32_t>(error), folder);
     }
-    struct FindCloser {
-      HANDLE handle;
-      ~FindCloser() { FindClose(handle); }
-    } closer{search};
     do {
       if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+      if (!EndsWithIgnoreCase(std::wstring_view(found.cFileName), wide_suffix)) continue;
       std::string name = win32::WideToUtf8(found.cFileName);
       // A link leads elsewhere: it is listed so the caller can say so, but
       // marked as no regular file. Any other reparse point (a cloud file, a
       // deduplicated one) is a file like any other.
       const bool regular = !win32::IsLink(found.dwFileAttributes, found.dwReserved0);
       files.push_back({name, prefix + name, regular});
-    } while (FindNextFileW(search, &found));
+    } while (FindNextFileW(search.Get(), &found));
     if (GetLastError() != ERROR_NO_MORE_FILES) RaiseLast(folder);
     return files;
   }
@@ -287,22 +291,18 @@ class Win32FileSystem final : public FileSystem {
     itself.Close();
     const FileStamp stamp = StampOf(held.Get(), from);
     const bool out_of_sight = OutOfSight(source);
-    if (out_of_sight && !settling_.Settled(from, stamp)) return {CopyOutcome::kStillArriving, {}};
+    if (!settling_.Admit(from, stamp, !out_of_sight)) return {CopyOutcome::kStillArriving, {}};
 
     const std::wstring folder_path = FolderOf(destination);
     const UniqueHandle folder = OpenRealFolder(folder_path, to);
     win32::TemporaryCopy copy(to);
     RefuseIfALink(folder.Get(), folder_path, to);
     copy.Fill(held.Get(), from);
-    if (out_of_sight) {
-      // Written to while it was copied: the copy is dropped, and the file
-      // waits until it has stopped changing again.
-      const FileStamp after = StampOf(held.Get(), from);
-      if (after != stamp) {
-        settling_.Changed(from, after);
-        return {CopyOutcome::kStillArriving, {}};
-      }
-    }
+    // Written to while it was copied: the copy is dropped, and the file
+    // waits until it has stopped changing again.
+    const auto stamp_now = [&] { return StampOf(held.Get(), from); };
+    if (!settling_.KeepCopy(from, stamp, !out_of_sight, stamp_now))
+      return {CopyOutcome::kStillArriving, {}};
     held.Close();
 
     // A read-only destination refuses to be replaced; it is replaced all

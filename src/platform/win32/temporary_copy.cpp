@@ -110,19 +110,16 @@ void DeleteAbandonedCopies(const std::wstring& prefix) noexcept {
     // The pattern only narrows the walk (it matches short 8.3 names too);
     // each name is checked in full.
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileExW((prefix + std::wstring(kPrefix) + L"*").c_str(),
-                                     FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
-    if (search == INVALID_HANDLE_VALUE) return;
-    struct FindCloser {
-      HANDLE handle;
-      ~FindCloser() { FindClose(handle); }
-    } closer{search};
+    const UniqueFind search(FindFirstFileExW((prefix + std::wstring(kPrefix) + L"*").c_str(),
+                                             FindExInfoBasic, &found, FindExSearchNameMatch,
+                                             nullptr, 0));
+    if (!search.Valid()) return;
     do {
       if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
           IsLink(found.dwFileAttributes, found.dwReserved0))
         continue;
       if (IsTemporaryCopyName(found.cFileName)) DeleteIfAbandoned(prefix + found.cFileName);
-    } while (FindNextFileW(search, &found));
+    } while (FindNextFileW(search.Get(), &found));
   } catch (...) {
     // Out of memory, say: what is left is for a later call.
   }

@@ -1,6 +1,6 @@
 // What all Windows code of Quillbeck shares, the seams' implementations, the
 // window and the installer's actions alike: <windows.h> without the macros
-// that clash with our method names, a handle owner, the one place where a
+// that clash with our method names, owners of kernel handles and of searches, the one place where a
 // path is split and made into the form the wide file APIs take, the one
 // translator of an error number into the system's text, and the one test of
 // whether two processes run for the same user. Its functions are safe to
@@ -45,6 +45,24 @@ class UniqueHandle {
 
  private:
   HANDLE handle_ = nullptr;
+};
+
+// UniqueFind owns a search handle of FindFirstFileExW and ends the search
+// when it goes.
+class UniqueFind {
+ public:
+  explicit UniqueFind(HANDLE search) : search_(search) {}
+  ~UniqueFind() {
+    if (Valid()) FindClose(search_);
+  }
+  UniqueFind(const UniqueFind&) = delete;
+  UniqueFind& operator=(const UniqueFind&) = delete;
+
+  HANDLE Get() const { return search_; }
+  bool Valid() const { return search_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE search_;
 };
 
 // SystemPath() is the UTF-16 form of a UTF-8 path for the wide file APIs.
