@@ -269,7 +269,9 @@ class KeptProgram {
   double Tick() {
     const Clock::time_point start = Clock::now();
     try {
-      quillbeck::RunWatchCycle(real_.platform, real_.global, window_, state_);
+      auto failures = quillbeck::RunWatchCycle(real_.platform, real_.global, window_, state_,
+                                               Clock::now() + quillbeck::kFolderWorkWait);
+      for (const auto& failure : failures) std::rethrow_exception(failure);
       state_.runner.WaitIdle();
       for (const auto& late : state_.runner.TakeLateFailures()) std::rethrow_exception(late.error);
     } catch (const quillbeck::RuntimeError& error) {

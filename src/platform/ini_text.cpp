@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/ascii_case.h"
+
 namespace quillbeck {
 
 namespace {
@@ -23,16 +25,8 @@ std::string_view Trim(std::string_view text) {
   return text.substr(begin, end - begin);
 }
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool NamesMatch(std::string_view a, std::string_view b) {
-  a = Trim(a);
-  b = Trim(b);
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
+  return EqualsIgnoreCase(Trim(a), Trim(b));
 }
 
 enum class LineKind { kOther, kSection, kComment, kKey };

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "platform/ascii_case.h"
 #include "platform/file_system.h"
 #include "platform/ini_text.h"
 #include "platform/runtime_error.h"
@@ -68,16 +69,6 @@ std::string_view TrimBlanks(std::string_view text) {
   return text;
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
 // ParseRadixLiteral() reads "&H1F" or "&O17" and tells whether it is zero.
 bool ParseRadixLiteral(std::string_view text, bool& is_zero) {
   if (text.size() < 3 || text[0] != '&') return false;
@@ -130,8 +121,8 @@ bool ParseDecimal(std::string_view text, bool& is_zero) {
 
 bool ToBoolean(const std::string& text) {
   const std::string_view value = TrimBlanks(text);
-  if (EqualsIgnoringCase(value, "true")) return true;
-  if (EqualsIgnoringCase(value, "false")) return false;
+  if (EqualsIgnoreCase(value, "true")) return true;
+  if (EqualsIgnoreCase(value, "false")) return false;
   bool is_zero = false;
   if (ParseDecimal(value, is_zero) || ParseRadixLiteral(value, is_zero)) return !is_zero;
   throw RuntimeError(kTypeMismatch, "Type mismatch");

@@ -34,34 +34,13 @@
 #include "platform/posix/file_beside.h"
 #include "platform/posix/listing.h"
 #include "platform/posix/open_writers.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/runtime_error.h"
 #include "platform/settling_files.h"
 
 namespace quillbeck {
 
 namespace {
-
-// A descriptor closed when it goes out of scope.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  // Close() closes now and reports the system's verdict: some file systems
-  // report a failed write only here.
-  int Close() {
-    const int result = close(fd_);
-    fd_ = -1;
-    return result;
-  }
-
- private:
-  int fd_;
-};
 
 // CPath() is `path` for a system call. A path holding a zero byte would name
 // a different file to the system, so it is refused.
@@ -253,7 +232,8 @@ class PosixFileSystem : public FileSystem {
                                 bool& gone) {
     // O_NONBLOCK: opening a fifo must not wait for a writer, and a file that
     // another program holds a write lease on is busy rather than waited for.
-    Descriptor source(open(CPath(from), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    posix::UniqueFd source(
+        open(CPath(from), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (source.get() < 0) {
       if (errno == EWOULDBLOCK) RaiseInUse(from);
       if (errno == ENOENT) {
@@ -331,7 +311,7 @@ class PosixFileSystem : public FileSystem {
     if (path.empty() || path.find('\0') != std::string::npos) return std::nullopt;
     // O_PATH: a folder that may be entered but not read is known all the
     // same; the descriptor is the folder itself, links followed.
-    Descriptor folder(open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    posix::UniqueFd folder(open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     struct stat st;
     if (folder.get() < 0 || fstat(folder.get(), &st) != 0) return std::nullopt;
     return FileIdentity{static_cast<std::uint64_t>(st.st_dev),
@@ -339,7 +319,8 @@ class PosixFileSystem : public FileSystem {
   }
 
   void AppendText(const std::string& path, const std::string& text) override {
-    Descriptor file(open(CPath(path), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666));
+    posix::UniqueFd file(
+        open(CPath(path), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666));
     if (file.get() < 0) RaiseLastSystemError(path);
     struct stat st;
     if (fstat(file.get(), &st) == 0 && IsReadOnly(st)) RaiseSystemError(EACCES, path);

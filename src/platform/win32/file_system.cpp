@@ -98,15 +98,6 @@ FileStamp StampOf(HANDLE file, const std::string& context) {
               info.ftLastWriteTime.dwLowDateTime)};
 }
 
-// FolderOf() is the folder part of a wide path: up to its last separator,
-// or the bare drive; empty for a bare name.
-std::wstring FolderOf(const std::wstring& path) {
-  const std::size_t separator = path.find_last_of(L"\\/");
-  if (separator != std::wstring::npos) return path.substr(0, separator == 0 ? 1 : separator);
-  if (path.size() >= 2 && path[1] == L':') return path.substr(0, 2);
-  return L".";
-}
-
 // RefuseIfALink() raises, naming the folder, when the folder open as
 // `handle` is a symbolic link, a junction or a mount point. A folder that a
 // sync client keeps (a reparse point of another tag) is written into.
@@ -293,7 +284,7 @@ class Win32FileSystem final : public FileSystem {
     const bool out_of_sight = OutOfSight(source);
     if (!settling_.Admit(from, stamp, !out_of_sight)) return {CopyOutcome::kStillArriving, {}};
 
-    const std::wstring folder_path = FolderOf(destination);
+    const std::wstring folder_path = win32::FolderOf(destination);
     const UniqueHandle folder = OpenRealFolder(folder_path, to);
     win32::TemporaryCopy copy(to);
     RefuseIfALink(folder.Get(), folder_path, to);
