@@ -57,7 +57,8 @@ void BuildWindow(QWidget& window, const QIcon& icon) {
   window.setFixedSize(ui::TwipsToPixels(ui::kClientWidthTwips, dpi),
                       ui::TwipsToPixels(ui::kClientHeightTwips, dpi));
   for (const ui::Control& control : ui::kControls) {
-    const QString text = QString::fromUtf8(control.text.data(), static_cast<int>(control.text.size()));
+    const QString text =
+        QString::fromUtf8(control.text.data(), static_cast<int>(control.text.size()));
     QWidget* widget = nullptr;
     switch (control.kind) {
       case ui::ControlKind::kLabel: widget = new QLabel(text, &window); break;

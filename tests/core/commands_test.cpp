@@ -105,7 +105,8 @@ INSTANTIATE_TEST_SUITE_P(Values, UnsavableValueTest,
                          ::testing::Values(
 #ifdef _WIN32
                              // A Western code page has no Cyrillic letters.
-                             UnsavableValue{"Folder 3", "C:\\\xd0\x9e\xd0\xb1\xd0\xbc\xd0\xb5\xd0\xbd"},
+                             UnsavableValue{"Folder 3",
+                                            "C:\\\xd0\x9e\xd0\xb1\xd0\xbc\xd0\xb5\xd0\xbd"},
 #endif
                              UnsavableValue{"Shell 5", "first line\nsecond line"}));
 

@@ -82,9 +82,9 @@ bool Append(const char* path, const std::string& record) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   DWORD written = 0;
-  const bool whole = WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written,
-                               nullptr) &&
-                     written == record.size();
+  const bool whole =
+      WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr) &&
+      written == record.size();
   return CloseHandle(file) && whole;
 #else
   std::ofstream out(path, std::ios::app | std::ios::binary);

@@ -157,7 +157,8 @@ int main(int argc, char** argv) {
   if (command == "rect" && argc == 3) return Rect(window, std::atoi(argv[2]));
   if (command == "box") return Box(window, !(argc == 3 && std::strcmp(argv[2], "wait") == 0));
   if (command == "ping") {
-    const bool answered = SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 2000, nullptr) != 0;
+    const bool answered =
+        SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 2000, nullptr) != 0;
     std::printf("answered=%d\n", answered ? 1 : 0);
     return 0;
   }

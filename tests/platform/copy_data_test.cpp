@@ -42,7 +42,8 @@ int CopyWith(CopyMethod method, const std::string& from, const std::string& to) 
   struct stat st;
   EXPECT_EQ(fstat(in, &st), 0);
   int checks = 0;
-  CopyData(in, out, st.st_size, method, [&] { ++checks; }, from, to);
+  CopyData(
+      in, out, st.st_size, method, [&] { ++checks; }, from, to);
   close(in);
   close(out);
   return checks;

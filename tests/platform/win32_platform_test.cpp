@@ -220,7 +220,7 @@ class FolderLink {
     const std::string unix_link = unix_name(link_.c_str());
     host_remove_ = L"rm \"" + Utf8ToWide(unix_link) + L"\"";
     Host(L"Z:\\bin\\ln", L"ln -s \"" + Utf8ToWide(unix_name(Utf8ToWide(target).c_str())) +
-                               L"\" \"" + Utf8ToWide(unix_link) + L"\"");
+                             L"\" \"" + Utf8ToWide(unix_link) + L"\"");
   }
   ~FolderLink() {
     if (host_remove_.empty())

@@ -71,8 +71,8 @@ bool ReadWhole(const std::wstring& path, std::vector<char>& bytes, std::wstring&
 // program's section in the file at `path`, as the program will at start-up.
 bool HasSection(const std::wstring& path) {
   std::vector<wchar_t> names(32768);
-  const DWORD length = GetPrivateProfileSectionNamesW(
-      names.data(), static_cast<DWORD>(names.size()), path.c_str());
+  const DWORD length =
+      GetPrivateProfileSectionNamesW(names.data(), static_cast<DWORD>(names.size()), path.c_str());
   for (const wchar_t* name = names.data(); name < names.data() + length && *name != L'\0';
        name += lstrlenW(name) + 1) {
     if (CompareStringOrdinal(name, -1, kSection, -1, TRUE) == CSTR_EQUAL) return true;
@@ -140,17 +140,18 @@ extern "C" __declspec(dllexport) UINT __stdcall CopySettingsFile(MSIHANDLE insta
   std::vector<char> bytes;
   std::wstring why;
   if (!ReadWhole(source, bytes, why)) return Refuse(install, Refusal(source, why));
-  const std::wstring staged = folder + L"Settings.ini." + std::to_wstring(GetCurrentProcessId()) +
-                              L".seed";
+  const std::wstring staged =
+      folder + L"Settings.ini." + std::to_wstring(GetCurrentProcessId()) + L".seed";
   if (!WriteWhole(staged, bytes)) {
     const DWORD error = GetLastError();
     DeleteFileW(staged.c_str());
-    return Refuse(install, Refusal(source, L"cannot be copied to " + staged + L": " +
-                                               SystemMessage(error)));
+    return Refuse(install,
+                  Refusal(source, L"cannot be copied to " + staged + L": " + SystemMessage(error)));
   }
   if (!HasSection(staged)) {
     DeleteFileW(staged.c_str());
-    return Refuse(install, Refusal(source, L"changed after the check and has no section named Quillbeck"));
+    return Refuse(install,
+                  Refusal(source, L"changed after the check and has no section named Quillbeck"));
   }
   if (!MoveFileExW(staged.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
     const DWORD error = GetLastError();
@@ -159,8 +160,8 @@ extern "C" __declspec(dllexport) UINT __stdcall CopySettingsFile(MSIHANDLE insta
       Log(install, target + L" appeared meanwhile; SETTINGS=" + source + L" left it as it was");
       return ERROR_SUCCESS;
     }
-    return Refuse(install, Refusal(source, L"cannot become " + target + L": " +
-                                               SystemMessage(error)));
+    return Refuse(install,
+                  Refusal(source, L"cannot become " + target + L": " + SystemMessage(error)));
   }
   Log(install, L"copied SETTINGS=" + source + L" to " + target);
   return ERROR_SUCCESS;

@@ -32,7 +32,8 @@ QString FontFamily() {
 
 QFont StyleFont(ui::FontStyle style) {
   // A control without a style of its own shows the field's.
-  const ui::Font style_font = ui::FontOf(style == ui::FontStyle::kNone ? ui::FontStyle::kField : style);
+  const ui::Font style_font =
+      ui::FontOf(style == ui::FontStyle::kNone ? ui::FontStyle::kField : style);
   QFont font(FontFamily());
   font.setItalic(false);
   font.setUnderline(false);

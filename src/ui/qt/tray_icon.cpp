@@ -40,9 +40,8 @@ TrayIcon::TrayIcon(const QIcon& icon, QObject* parent) : QObject(parent), image_
   for (const ui::MenuItem& item : ui::kTrayItems) {
     QAction* action = menu_.addAction(Text(item.caption));
     action->setObjectName(Text(item.name));
-    connect(
-        action, &QAction::triggered, this,
-        item.item == TrayChoice::kOpen ? &TrayIcon::openRequested : &TrayIcon::closeRequested);
+    connect(action, &QAction::triggered, this,
+            item.item == TrayChoice::kOpen ? &TrayIcon::openRequested : &TrayIcon::closeRequested);
   }
   if (OnlyStatusNotifierItems() && !StatusNotifierHostRegistered()) {
     WatchForHost();
