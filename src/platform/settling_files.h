@@ -32,7 +32,7 @@ class SettlingFiles {
   // Admit() is true when a copy of `path`, which shows `stamp` now, may
   // begin: at once when `vouched` (a lease or share mode answers for every
   // writer), otherwise only when `path` has shown `stamp` since a sighting
-  // at least one period before `now`. A sighting that does not admit is
+  // at least one period before `now`. Every sighting not vouched for is
   // remembered; a new stamp starts the period anew.
   bool Admit(const std::string& path, const FileStamp& stamp, bool vouched,
              Clock::time_point now = Clock::now());
@@ -54,7 +54,7 @@ class SettlingFiles {
   static constexpr std::chrono::milliseconds kPeriod = kWorkPeriod;
 
   // A file not seen for this long is forgotten, at the first sighting of
-  // any file once a period has passed since the last look, so the record
+  // any file once a period has passed since the last sweep, so the record
   // stays as small as the folders and a sighting costs the same however
   // many files are remembered. An hour, since a backlog on a slow share
   // takes long to walk, and each of its files is seen once a walk: a file
