@@ -1,4 +1,6 @@
 // The file-system object: every folder and file operation of Quillbeck.
+// Any thread may call it, several at once: the window's thread for the log
+// writers, each slot's thread for its folder's work.
 //
 // Paths are UTF-8 text used as the caller built them: nothing is trimmed or
 // normalised. Every failure raises RuntimeError (runtime_error.h); the

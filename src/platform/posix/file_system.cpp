@@ -1,6 +1,6 @@
 // The Linux file-system object. Paths are UTF-8 bytes handed to the system
-// unchanged. Three things go beyond plain system calls, so that a watched
-// folder behaves as safely as on Windows:
+// unchanged. These go beyond plain system calls, so that a watched folder
+// behaves as safely as on Windows:
 //  - a copy lands whole or not at all (temporary file, then one rename),
 //    and a temporary file left by a copy that died is recognised as such
 //    and removed (posix/file_beside.h);
