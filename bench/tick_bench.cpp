@@ -230,30 +230,6 @@ struct RealPlatform {
       : services(executable_folder), platform(services.platform()), global(platform) {}
 };
 
-// Tick() is the time of one real tick over `folder`, until every command it
-// started has ended.
-double Tick(const std::string& work, const std::string& folder) {
-  RealPlatform real(work);
-  SlotWindow window(folder, kCommand);
-  quillbeck::WatchState state;
-  const Clock::time_point start = Clock::now();
-  try {
-    auto failures = quillbeck::RunWatchCycle(real.platform, real.global, window, state,
-                                             Clock::now() + quillbeck::kFolderWorkWait);
-    for (const auto& failure : failures) std::rethrow_exception(failure);
-    // A tick's work that outlasts the window's wait goes on by itself: the
-    // figure is the whole of it.
-    state.runner.WaitIdle();
-    for (const auto& late : state.runner.TakeLateFailures()) std::rethrow_exception(late.error);
-  } catch (const quillbeck::RuntimeError& error) {
-    std::fprintf(stderr, "tick_bench: the tick failed: %d %s\n", error.Number(),
-                 error.Description().c_str());
-    std::exit(1);
-  }
-  WaitChildren();
-  return Seconds(Clock::now() - start);
-}
-
 // A program's lasting state, as Quillbeck keeps it from tick to tick: one
 // platform, one window, one runner whose threads stay. Figures 4 and 6 tick
 // over it again and again, as the timer does.
@@ -272,6 +248,8 @@ class KeptProgram {
       auto failures = quillbeck::RunWatchCycle(real_.platform, real_.global, window_, state_,
                                                Clock::now() + quillbeck::kFolderWorkWait);
       for (const auto& failure : failures) std::rethrow_exception(failure);
+      // A tick's work that outlasts the window's wait goes on by itself: the
+      // figure is the whole of it.
       state_.runner.WaitIdle();
       for (const auto& late : state_.runner.TakeLateFailures()) std::rethrow_exception(late.error);
     } catch (const quillbeck::RuntimeError& error) {
@@ -288,6 +266,12 @@ class KeptProgram {
   SlotWindow window_;
   quillbeck::WatchState state_;
 };
+
+// Tick() is the time of one real tick over `folder` by a program started
+// for it, until every command it started has ended.
+double Tick(const std::string& work, const std::string& folder) {
+  return KeptProgram(work, folder).Tick();
+}
 
 // --- the floor: the same work in the fewest system calls ----------------
 

@@ -93,7 +93,7 @@ void frmMain::Form_Load() {
                      }});
   }
   Trap("Form_Load", watch_.runner.Run(std::move(steps), "Form_Load",
-                                      SlotRunner::Clock::now() + kFolderWorkWait));
+                                      SlotRunner::Clock::now() + watch_.folder_work_wait));
 
   trap_.Run("Form_Load", [&] {
     global_.Trace("Done");
@@ -151,7 +151,7 @@ void frmMain::tmrWork_Timer() {
   std::vector<std::exception_ptr> failures;
   trap_.Run("tmrWork_Timer", [&] {
     failures = RunWatchCycle(platform_, global_, window_, watch_,
-                             SlotRunner::Clock::now() + kFolderWorkWait);
+                             SlotRunner::Clock::now() + watch_.folder_work_wait);
   });
   Trap("tmrWork_Timer", failures);
 }

@@ -42,6 +42,10 @@ struct WatchState {
   std::array<std::atomic<bool>, kSlotCount + 1> temp_owed{};
   // The folders that slots' work is under way in.
   FolderClaims claims;
+  // How long the window's thread waits for a tick's folder work, and for
+  // start-up's. A test that checks the whole of every tick's work sets it
+  // longer than any tick takes on a slow machine.
+  std::chrono::milliseconds folder_work_wait = kFolderWorkWait;
   // Last, so the work it waits for at its end still has what it uses.
   SlotRunner runner;
 };

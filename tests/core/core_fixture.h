@@ -2,6 +2,7 @@
 // and a fake window.
 #pragma once
 
+#include <chrono>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -31,6 +32,11 @@ inline std::vector<std::string> LinesOf(const std::string& bytes) {
 
 class CoreTest : public ::testing::Test, protected TestPlatform {
  protected:
+  // Every tick's work ends within the tick, however slow the machine (Wine
+  // under load starts a process in a fifth of a second): the cases check
+  // the whole of it. The cases of slow work make a form of their own.
+  CoreTest() { form.watch().folder_work_wait = std::chrono::minutes(5); }
+
   FakeWindow window;
   frmMain form{platform, window};
 
