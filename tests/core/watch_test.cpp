@@ -250,6 +250,7 @@ TEST_P(GoneTest, AFileSomeoneElseTookIsNoErrorAndStartsNothing) {
   Platform platform_taken{taking,      *profile,        *launcher,      clock,
                           time_stamps, single_instance, install.Path(), install.Path()};
   frmMain taken_form(platform_taken, window);
+  taken_form.watch().folder_work_wait = form.watch().folder_work_wait;  // the whole tick, as ever
   const std::string folder = Watched("w");
   window.folder[1] = folder;
   window.shell[1] = Command(record, "never");
